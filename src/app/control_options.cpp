@@ -1,0 +1,151 @@
+#include "app/control_options.h"
+
+#include <limits>
+
+#include "app/include_files.h"
+#include "common/console.h"
+
+#ifndef FANECHO_VERSION
+#define FANECHO_VERSION "0.0.0"
+#endif
+
+namespace fanecho {
+
+namespace {
+
+constexpr std::string_view kTitle =
+    "fanecho - which IPv4 hosts answer ICMP echo requests   Version " FANECHO_VERSION;
+static_assert(kTitle.size() == 68, "reword the title line to keep it 68 characters long");
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+void writeHelp() {
+  ConsoleGuard guard;
+  for (std::string_view line : helpLines) writeLine(line);
+}
+
+void setReportFlags(std::string_view value) {
+  std::uint32_t successes = 0;
+  std::uint32_t failures = 0;
+  if (equalsIgnoringCase(value, "all")) {
+    successes = failures = 1;
+  } else if (equalsIgnoringCase(value, "error")) {
+    failures = 1;
+  } else if (equalsIgnoringCase(value, "ok")) {
+    successes = 1;
+  } else {
+    ConsoleGuard guard;
+    writeLine("expected all, ok or error");
+    return;
+  }
+  // Both flags change under the lock, so no worker sees half a setting.
+  ConsoleGuard guard;
+  settings.reportSuccesses.store(successes, std::memory_order_relaxed);
+  settings.reportFailures.store(failures, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+const std::string_view helpLines[kHelpLineCount] = {
+    kTitle,
+    "usage: fanecho {ctrl-args} {IP-address | hostname}",
+    "where ctrl-args may be any combination of the following:",
+    "  /report:all     - to show successes & failures",
+    "  /report:ok      - show successes only",
+    "  /report:error   - show failures only",
+    "  /timeout:<secs> - set timeout value (default is 5 seconds)",
+    "  /size:<bytes>   - set buffer size of ping message (max 300)",
+    "  /verbose        - show detailed info (alt address, round trip time)",
+    "  /times:<number> - specify number of messages to be sent",
+    "  /include:<file> - name of file with more arguments",
+    "IP-address is of the form",
+    "  numseq\".\"numseq\".\"numseq\".\"numseq",
+    "  numseq = num [\"-\" num] [\",\" numseq]",
+    "  num = a decimal number between 0 and 255",
+    "",
+    "e.g. fanecho /report:ok 193.124.242-245.7,8,9,10 gateway",
+    "",
+    "Copyright (c) the fanecho developers; free software under the MIT License",
+};
+
+std::int32_t readSettingNumber(std::string_view value) {
+  std::size_t position = 0;
+  while (position < value.size() && isSpace(value[position])) ++position;
+  bool negative = false;
+  if (position < value.size() && (value[position] == '+' || value[position] == '-')) {
+    negative = value[position] == '-';
+    ++position;
+  }
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  std::int64_t magnitude = 0;
+  while (position < value.size() && value[position] >= '0' && value[position] <= '9') {
+    if (magnitude < kLimit) magnitude = magnitude * 10 + (value[position] - '0');
+    ++position;
+  }
+  if (negative) {
+    return static_cast<std::int32_t>(-(magnitude < kLimit ? magnitude : kLimit));
+  }
+  return static_cast<std::int32_t>(magnitude < kLimit ? magnitude : kLimit - 1);
+}
+
+std::uint32_t timeoutFromSeconds(std::int32_t seconds) {
+  // A negative time-out would reach the platform as a wait of weeks.
+  if (seconds <= 0) return 0;
+  constexpr std::int32_t kMaxMs = std::numeric_limits<std::int32_t>::max();
+  if (seconds > kMaxMs / 1000) return kMaxMs;
+  return static_cast<std::uint32_t>(seconds) * 1000;
+}
+
+std::uint32_t cappedPayloadSize(std::int32_t bytes) {
+  const auto size = static_cast<std::uint32_t>(bytes);
+  return size > kMaxPayloadSize ? kMaxPayloadSize : size;
+}
+
+std::uint32_t echoCountFrom(std::int32_t number) {
+  return number < 0 ? 0 : static_cast<std::uint32_t>(number);
+}
+
+void applyControlArgument(std::string_view argument, WorkerTable& table) {
+  const std::string_view body = argument.substr(1);
+  auto matches = [&body](std::string_view keyword) {
+    return body.size() >= keyword.size() &&
+           equalsIgnoringCase(body.substr(0, keyword.size()), keyword);
+  };
+  if (matches("report:")) {
+    setReportFlags(body.substr(7));
+  } else if (matches("timeout:")) {
+    settings.timeoutMs.store(timeoutFromSeconds(readSettingNumber(body.substr(8))));
+  } else if (matches("size:")) {
+    settings.payloadSize.store(cappedPayloadSize(readSettingNumber(body.substr(5))));
+  } else if (matches("verbose")) {
+    ConsoleGuard guard;
+    settings.verbose.store(1, std::memory_order_relaxed);
+  } else if (matches("times:")) {
+    settings.echoCount.store(echoCountFrom(readSettingNumber(body.substr(6))));
+  } else if (matches("include:")) {
+    processIncludeFile(body.substr(8), table);
+  } else if (matches("?")) {
+    writeHelp();
+  } else {
+    ConsoleGuard guard;
+    ConsoleLine()
+        .text("invalid control argument ")
+        .text(argument)
+        .text("; try fanecho /? for more help")
+        .end();
+  }
+}
+
+}  // namespace fanecho

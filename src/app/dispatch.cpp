@@ -1,0 +1,49 @@
+#include "app/dispatch.h"
+
+#include "app/control_options.h"
+#include "common/console.h"
+#include "patterns/pattern_expansion.h"
+#include "probe/network.h"
+#include "report/summary.h"
+
+namespace fanecho {
+
+void dispatchArgument(std::string_view argument, WorkerTable& table) {
+  const char first = argument.empty() ? '\0' : argument[0];
+  if (first == '-' || first == '/') {
+    applyControlArgument(argument, table);
+  } else if (first >= '0' && first <= '9') {
+    expandPattern(argument, table);
+  } else {
+    launchNameProbe(argument, table);
+  }
+}
+
+void launchNameProbe(std::string_view name, WorkerTable& table) {
+  if (table.full()) {
+    ConsoleGuard guard;
+    ConsoleLine().text("too many addresses; ignoring ").text(name).end();
+    return;
+  }
+  auto job = std::make_unique<ProbeJob>();
+  job->label.assign(name);
+  job->kind = TargetKind::hostName;
+  table.start(std::move(job), ThreadPriority::belowNormal);
+}
+
+RunOutcome runFanecho(int argc, const char* const* argv) {
+  startNetwork();
+  auto table = std::make_unique<WorkerTable>();
+  for (int i = 1; i < argc; ++i) dispatchArgument(argv[i], *table);
+  const bool allEnded = table->waitForWorkers();
+  printSummary(table->workerCount());
+  stopNetwork();
+  if (!allEnded) {
+    // Workers still running keep using their jobs until the process ends.
+    table->abandonJobs();
+    static_cast<void>(table.release());
+  }
+  return {settings.exitStatus.load(), allEnded};
+}
+
+}  // namespace fanecho

@@ -1,0 +1,26 @@
+// Routing of arguments, and the run from start to end.
+#pragma once
+
+#include <string_view>
+
+#include "app/worker_table.h"
+
+namespace fanecho {
+
+// "-" or "/" first: a control argument; a digit: an address pattern;
+// anything else, the empty text included: a host name.
+void dispatchArgument(std::string_view argument, WorkerTable& table);
+
+// Starts a below-normal worker for a host name, or refuses it when the table
+// is full.
+void launchNameProbe(std::string_view name, WorkerTable& table);
+
+struct RunOutcome {
+  int exitStatus;
+  bool allWorkersEnded;
+};
+
+// Everything main does short of ending the process.
+RunOutcome runFanecho(int argc, const char* const* argv);
+
+}  // namespace fanecho

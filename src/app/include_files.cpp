@@ -1,0 +1,66 @@
+#include "app/include_files.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/dispatch.h"
+#include "common/console.h"
+
+namespace fanecho {
+
+namespace {
+
+bool isSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Opens for reading; a directory counts as a file that cannot be opened,
+// though some systems let fopen succeed on one.
+std::FILE* openIncludeFile(const std::string& name) {
+  if (name.empty()) return nullptr;
+  std::FILE* file = std::fopen(name.c_str(), "r");
+  if (file == nullptr) return nullptr;
+  const int c = std::fgetc(file);
+  if (c == EOF && std::ferror(file)) {
+    std::fclose(file);
+    return nullptr;
+  }
+  if (c != EOF) std::ungetc(c, file);
+  return file;
+}
+
+}  // namespace
+
+void processIncludeFile(std::string_view name, WorkerTable& table) {
+  // The name ends where a C string would.
+  const std::string fileName(name.substr(0, name.find('\0')));
+  if (settings.includeDepth >= kMaxIncludeDepth) {
+    ConsoleGuard guard;
+    ConsoleLine().text("include file ").text(fileName).text(" nested too deep; ignoring it").end();
+    return;
+  }
+  ++settings.includeDepth;
+  std::FILE* file = openIncludeFile(fileName);
+  if (file == nullptr) {
+    ConsoleGuard guard;
+    ConsoleLine().text("file ").text(fileName).text(" not found").end();
+  } else {
+    while (!std::feof(file) && !std::ferror(file)) {
+      // Dispatched straight from the buffer: whatever outlives this pass
+      // (a worker's label) is copied by the one who keeps it.
+      char line[kIncludeLineLength + 1];
+      if (std::fgets(line, sizeof line, file) == nullptr) line[0] = '\0';
+      std::size_t end = std::strlen(line);
+      while (end > 0 && isSpace(line[end - 1])) --end;
+      std::size_t start = 0;
+      while (start < end && isSpace(line[start])) ++start;
+      if (start == end || line[start] == '#') continue;
+      dispatchArgument(std::string_view(line + start, end - start), table);
+    }
+    std::fclose(file);
+  }
+  --settings.includeDepth;
+}
+
+}  // namespace fanecho

@@ -1,0 +1,78 @@
+#include "app/worker_table.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "common/console.h"
+#include "probe/probe_worker.h"
+
+namespace fanecho {
+
+void WorkerTable::start(std::unique_ptr<ProbeJob> job, ThreadPriority priority) {
+  if (!probingChecked_) {
+    // Without any way to send echo requests every target would come out
+    // unreachable; say why once and stop instead.
+    probingChecked_ = true;
+    if (const char* problem = platform.icmpProblem()) {
+      {
+        ConsoleGuard guard;
+        writeLine(problem);
+      }
+      platform.stopSockets();
+      std::exit(3);
+    }
+  }
+  const std::uint32_t index = workerCount_;
+  priorities_[index] = priority;
+  jobs_[index] = std::move(job);
+  handles_[index] = platform.startThread(probeTarget, jobs_[index].get(), priority);
+  ++workerCount_;
+}
+
+bool WorkerTable::waitForGroup(const ThreadHandle* group, std::uint32_t count) {
+  if (count == 0 || platform.waitForThreads(group, count)) return true;
+  platform.sleepMs(settings.timeoutMs.load(std::memory_order_relaxed));
+  return false;
+}
+
+bool WorkerTable::waitForWorkers() {
+  std::vector<std::uint32_t> unstarted;
+  ThreadHandle group[kMaxWaitHandles];
+  for (std::uint32_t done = 0; done < workerCount_;) {
+    const std::uint32_t batch =
+        workerCount_ - done < kMaxWaitHandles ? workerCount_ - done : kMaxWaitHandles;
+    std::uint32_t started = 0;
+    for (std::uint32_t i = done; i < done + batch; ++i) {
+      if (handles_[i] != nullptr) {
+        group[started++] = handles_[i];
+      } else {
+        unstarted.push_back(i);
+      }
+    }
+    if (!waitForGroup(group, started)) return false;
+    done += batch;
+  }
+
+  // Threads that could not be started get another chance now that every
+  // other worker has ended and given back its resources.
+  for (std::size_t first = 0; first < unstarted.size(); first += kMaxWaitHandles) {
+    std::uint32_t started = 0;
+    for (std::size_t k = first; k < unstarted.size() && k < first + kMaxWaitHandles; ++k) {
+      const std::uint32_t i = unstarted[k];
+      handles_[i] = platform.startThread(probeTarget, jobs_[i].get(), priorities_[i]);
+      if (handles_[i] != nullptr) {
+        group[started++] = handles_[i];
+      } else {
+        reportUnprobedTarget(*jobs_[i]);
+      }
+    }
+    if (!waitForGroup(group, started)) return false;
+  }
+  return true;
+}
+
+void WorkerTable::abandonJobs() {
+  for (std::uint32_t i = 0; i < workerCount_; ++i) static_cast<void>(jobs_[i].release());
+}
+
+}  // namespace fanecho

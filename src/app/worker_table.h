@@ -1,0 +1,39 @@
+// The worker threads of a run: one per target, 10000 at most.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "common/run_settings.h"
+#include "platform/platform.h"
+
+namespace fanecho {
+
+class WorkerTable {
+ public:
+  bool full() const { return workerCount_ >= kMaxWorkers; }
+  std::uint32_t workerCount() const { return workerCount_; }
+
+  // Starts a worker for the job; the caller has checked full(). A thread
+  // that cannot be started now is started again once the others have ended.
+  void start(std::unique_ptr<ProbeJob> job, ThreadPriority priority);
+
+  // Waits for every worker, in table order and in groups of kMaxWaitHandles.
+  // False only when the platform's wait itself failed; then some workers may
+  // still be running and their jobs must outlive them.
+  bool waitForWorkers();
+
+  // Gives up ownership of the jobs (workers may still be using them).
+  void abandonJobs();
+
+ private:
+  bool waitForGroup(const ThreadHandle* group, std::uint32_t count);
+
+  ThreadHandle handles_[kMaxWorkers] = {};
+  std::unique_ptr<ProbeJob> jobs_[kMaxWorkers];
+  ThreadPriority priorities_[kMaxWorkers] = {};
+  std::uint32_t workerCount_ = 0;
+  bool probingChecked_ = false;
+};
+
+}  // namespace fanecho

@@ -1,0 +1,46 @@
+#include "common/console.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace fanecho {
+
+ConsoleLine& ConsoleLine::text(std::string_view piece) {
+  while (!piece.empty()) {
+    if (used_ == sizeof buffer_) spill();
+    std::size_t take = std::min(piece.size(), sizeof buffer_ - used_);
+    std::memcpy(buffer_ + used_, piece.data(), take);
+    used_ += take;
+    piece.remove_prefix(take);
+  }
+  return *this;
+}
+
+ConsoleLine& ConsoleLine::number(std::uint32_t value) {
+  char digits[16];
+  int length = std::snprintf(digits, sizeof digits, "%lu", static_cast<unsigned long>(value));
+  return text(std::string_view(digits, static_cast<std::size_t>(length)));
+}
+
+ConsoleLine& ConsoleLine::real(double value) {
+  char digits[32];
+  int length = std::snprintf(digits, sizeof digits, "%g", value);
+  return text(std::string_view(digits, static_cast<std::size_t>(length)));
+}
+
+void ConsoleLine::end() {
+  text("\n");
+  spill();
+  platform.flushOut();
+}
+
+void ConsoleLine::spill() {
+  if (used_ != 0) platform.writeOut(buffer_, used_);
+  used_ = 0;
+}
+
+void writeLine(std::string_view line) { ConsoleLine().text(line).end(); }
+
+}  // namespace fanecho

@@ -1,0 +1,35 @@
+// Every console line fanecho writes is built here and written whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace fanecho {
+
+// Collects the pieces of one line and writes them with its end, then flushes.
+// The caller holds consoleLock whenever workers may be running, so a line
+// longer than the buffer still reaches the console in one piece.
+class ConsoleLine {
+ public:
+  ConsoleLine() = default;
+  ConsoleLine(const ConsoleLine&) = delete;
+  ConsoleLine& operator=(const ConsoleLine&) = delete;
+
+  ConsoleLine& text(std::string_view piece);
+  ConsoleLine& number(std::uint32_t value);
+  // General notation with six significant digits, as an output stream writes.
+  ConsoleLine& real(double value);
+  void end();
+
+ private:
+  void spill();
+
+  char buffer_[256];
+  std::size_t used_ = 0;
+};
+
+// Writes one whole line under the caller's lock.
+void writeLine(std::string_view line);
+
+}  // namespace fanecho

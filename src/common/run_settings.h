@@ -1,0 +1,63 @@
+// The process-wide records every subsystem shares.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace fanecho {
+
+inline constexpr std::uint32_t kMaxPayloadSize = 300;
+inline constexpr std::uint32_t kMaxWorkers = 10000;
+
+// Settings are written by the main thread while workers read them, so each
+// is a whole atomic value. The report flags and verbose are changed and read
+// under consoleLock; the counters change only under it.
+struct RunSettings {
+  std::atomic<std::uint32_t> timeoutMs{5000};
+  std::atomic<std::uint32_t> reportSuccesses{0};
+  std::atomic<std::uint32_t> reportFailures{0};
+  std::atomic<std::uint32_t> verbose{0};
+  std::atomic<std::int32_t> exitStatus{255};
+  std::atomic<std::uint32_t> okCount{0};
+  std::atomic<std::uint32_t> failedCount{0};
+  std::atomic<std::uint32_t> payloadSize{kMaxPayloadSize};
+  std::atomic<std::uint32_t> echoCount{1};
+  std::uint32_t includeDepth = 0;  // main thread only
+};
+
+extern RunSettings settings;
+
+// Puts every field back to its starting value (a new run in the same process).
+void resetRunSettings();
+
+enum class TargetKind : std::int32_t { address = 0, hostName = 1 };
+
+// One target, handed to its worker thread. Filled before the thread starts;
+// afterwards only the worker touches it, and only to store `address`.
+struct ProbeJob {
+  std::uint32_t address = 0;  // as packAddress makes it
+  std::string label;          // host name as typed, or the dotted address
+  TargetKind kind = TargetKind::address;
+};
+
+// The data of every echo request: a greeting, then zeros.
+extern const std::uint8_t echoPayload[kMaxPayloadSize];
+
+// Four octets (first dotted field first) to the address value whose bytes in
+// memory, lowest first, are the address in network byte order.
+constexpr std::uint32_t packAddress(const std::uint16_t octets[4]) {
+  return static_cast<std::uint32_t>(octets[0]) | static_cast<std::uint32_t>(octets[1]) << 8 |
+         static_cast<std::uint32_t>(octets[2]) << 16 | static_cast<std::uint32_t>(octets[3]) << 24;
+}
+
+// Holds consoleLock for its lifetime.
+class ConsoleGuard {
+ public:
+  ConsoleGuard();
+  ~ConsoleGuard();
+  ConsoleGuard(const ConsoleGuard&) = delete;
+  ConsoleGuard& operator=(const ConsoleGuard&) = delete;
+};
+
+}  // namespace fanecho

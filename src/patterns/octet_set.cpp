@@ -1,0 +1,77 @@
+#include "patterns/octet_set.h"
+
+namespace fanecho {
+
+namespace {
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+}  // namespace
+
+std::uint32_t clampOctet(std::uint32_t lower, std::uint32_t upper, std::uint32_t number) {
+  if (number < lower) return lower;
+  if (number > upper) return upper;
+  return number;
+}
+
+std::int32_t OctetSet::readNumber(const char*& position) {
+  // Saturate well above 255 so that a run of any length stays in range.
+  constexpr std::int32_t kSaturated = 100000;
+  std::int32_t value = 0;
+  while (isDigit(*position)) {
+    if (value < kSaturated) value = value * 10 + (*position - '0');
+    ++position;
+  }
+  return value;
+}
+
+void OctetSet::parse(const char* text) {
+  const char* position = text;
+  while (isDigit(*position)) {
+    std::uint32_t low = clampOctet(0, 255, static_cast<std::uint32_t>(readNumber(position)));
+    std::uint32_t high = low;
+    if (*position == '-') {
+      ++position;
+      if (isDigit(*position)) {
+        high = clampOctet(0, 255, static_cast<std::uint32_t>(readNumber(position)));
+        if (high < low) {
+          const std::uint32_t swap = low;
+          low = high;
+          high = swap;
+        }
+      }
+    }
+    for (std::uint32_t v = low; v <= high; ++v) present[v] = 1;
+    if (*position != ',') break;
+    ++position;
+  }
+  for (int v = 0; v < 256; ++v) {
+    if (present[v]) {
+      firstMember = v;
+      break;
+    }
+  }
+  for (int v = 255; v >= 0; --v) {
+    if (present[v]) {
+      lastMember = v;
+      break;
+    }
+  }
+}
+
+std::int32_t OctetSet::first() {
+  cursor = firstMember;
+  return cursor;
+}
+
+bool OctetSet::atEnd() const { return lastMember < cursor; }
+
+std::int32_t OctetSet::next() {
+  if (atEnd()) return kNoMember;
+  for (;;) {
+    ++cursor;
+    // Tested before the flag, so present[256] is never read.
+    if (lastMember < cursor) return kNoMember;
+    if (present[cursor]) return cursor;
+  }
+}
+
+}  // namespace fanecho

@@ -1,0 +1,82 @@
+// The operating-system services fanecho needs, behind one table of function
+// pointers so that tests can swap in fakes. One back end per platform fills
+// the table: src/platform/posix and src/platform/win32.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace fanecho {
+
+using ThreadHandle = void*;  // null: no thread was started
+using ThreadRoutine = void (*)(void* argument);
+using IcmpHandle = std::intptr_t;
+
+enum class ThreadPriority { normal, belowNormal };
+
+// The first reply record of one echo request, shaped like the ICMP helper
+// API's ICMP_ECHO_REPLY. Status 0 means an echo reply arrived.
+struct EchoReply {
+  std::uint32_t Status;
+  std::uint32_t RoundTripTime;  // milliseconds
+  std::uint16_t DataSize;       // echoed bytes; may exceed the caller's data area
+  const std::uint8_t* Data;     // echoed bytes, copied into the caller's data area
+};
+
+// Values of EchoReply::Status, as the ICMP helper API numbers them.
+inline constexpr std::uint32_t kIpSuccess = 0;
+inline constexpr std::uint32_t kIpDestNetUnreachable = 11002;
+inline constexpr std::uint32_t kIpDestHostUnreachable = 11003;
+inline constexpr std::uint32_t kIpDestProtUnreachable = 11004;
+inline constexpr std::uint32_t kIpDestPortUnreachable = 11005;
+inline constexpr std::uint32_t kIpReqTimedOut = 11010;
+inline constexpr std::uint32_t kIpTtlExpiredTransit = 11013;
+inline constexpr std::uint32_t kIpGeneralFailure = 11050;
+
+struct PlatformOps {
+  // Socket library for name services: WinSock 1.1 on Windows. Also raises
+  // process limits a large run needs. False when it cannot start.
+  bool (*startSockets)();
+  void (*stopSockets)();
+
+  // First IPv4 address of a name, octet 0 being the first dotted field.
+  bool (*resolveName)(const char* name, std::uint8_t octets[4]);
+  // Host name of an address (network byte order in memory); empty when none.
+  // Longer names are cut to size - 1 characters.
+  void (*reverseName)(std::uint32_t address, char* name, std::size_t size);
+
+  // Null when echo requests can be sent; otherwise a one-line explanation of
+  // why not and how to fix it. Asked once, before the first worker starts.
+  const char* (*icmpProblem)();
+  IcmpHandle (*icmpCreate)();
+  // Sends one echo request with `request` as data and waits up to timeoutMs
+  // for its reply. Returns the number of reply records (0 or 1) and fills
+  // `reply`; the echoed data is copied into dataArea (at most dataAreaSize
+  // bytes) and reply.Data points there.
+  std::uint32_t (*icmpSendEcho)(IcmpHandle handle, std::uint32_t address, const void* request,
+                                std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
+                                std::size_t dataAreaSize, std::uint32_t timeoutMs);
+  void (*icmpClose)(IcmpHandle handle);
+
+  ThreadHandle (*startThread)(ThreadRoutine routine, void* argument, ThreadPriority priority);
+  // Waits until every one of `count` (at most kMaxWaitHandles) threads has
+  // ended. False when the wait itself failed.
+  bool (*waitForThreads)(const ThreadHandle* handles, std::uint32_t count);
+  void (*sleepMs)(std::uint32_t milliseconds);
+
+  // The console lock: a critical section on Windows, a mutex elsewhere.
+  void (*consoleLockInit)();
+  void (*consoleLockEnter)();
+  void (*consoleLockLeave)();
+
+  // Standard output, written whole lines at a time.
+  void (*writeOut)(const char* text, std::size_t length);
+  void (*flushOut)();
+};
+
+inline constexpr std::uint32_t kMaxWaitHandles = 64;
+
+// Filled by the platform's back end; tests replace single entries.
+extern PlatformOps platform;
+
+}  // namespace fanecho

@@ -1,0 +1,330 @@
+// Echo requests over Linux ICMP sockets.
+//
+// Two kinds of socket can send them. An ICMP datagram socket ("ping
+// socket") needs no privilege where net.ipv4.ping_group_range includes the
+// user's group; the kernel picks its identifier, fills in the checksum and
+// hands it only replies that carry that identifier. A raw ICMP socket needs
+// root or CAP_NET_RAW, and every raw socket sees every ICMP packet that
+// arrives, replies for other processes included. So each raw socket is
+// connected to its target (the kernel then hands it only that host's
+// packets) and filtered to echo replies, and every reply is checked for its
+// source, identifier, sequence number and checksum: a late reply to an
+// earlier request, a duplicate or another program's reply is never counted,
+// and the deadline of the request holds across such packets.
+#include "platform/posix/icmp_posix.h"
+
+#include <time.h>  // before linux/errqueue.h, which needs struct timespec
+
+#include <linux/errqueue.h>
+#include <linux/icmp.h>
+#include <netinet/in.h>
+#include <netinet/ip.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace fanecho {
+
+namespace {
+
+constexpr std::uint8_t kEchoReply = 0;
+constexpr std::uint8_t kDestUnreachable = 3;
+constexpr std::uint8_t kEchoRequest = 8;
+constexpr std::uint8_t kTimeExceeded = 11;
+constexpr std::size_t kIcmpHeaderSize = 8;
+// Requests fit one Ethernet frame; fanecho sends at most 300 bytes.
+constexpr std::size_t kLargestRequest = 1472;
+
+std::atomic<int> openSockets{0};
+std::atomic<std::uint16_t> nextSequence{1};
+
+struct SocketChoice {
+  int type = -1;  // SOCK_DGRAM, SOCK_RAW, or -1 when neither may be opened
+  int datagramError = 0;
+  int rawError = 0;
+};
+
+// Opens each kind once to see which one this process may use. Datagram
+// sockets come first: they need no privilege and see only their own replies.
+SocketChoice chooseSocket() {
+  SocketChoice choice;
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd >= 0) {
+    close(fd);
+    choice.type = SOCK_DGRAM;
+    return choice;
+  }
+  // EACCES: the group is outside net.ipv4.ping_group_range.
+  choice.datagramError = errno;
+  fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd >= 0) {
+    close(fd);
+    choice.type = SOCK_RAW;
+    return choice;
+  }
+  // EPERM: neither root nor CAP_NET_RAW.
+  choice.rawError = errno;
+  return choice;
+}
+
+const SocketChoice& socketChoice() {
+  static const SocketChoice choice = chooseSocket();
+  return choice;
+}
+
+std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i + 1 < length; i += 2)
+    sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
+  if (length % 2 != 0) sum += static_cast<std::uint32_t>(data[length - 1] << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint16_t>(~sum);
+}
+
+std::uint32_t statusFromIcmp(std::uint8_t type, std::uint8_t code) {
+  if (type == kDestUnreachable) {
+    switch (code) {
+      case 0:
+        return kIpDestNetUnreachable;
+      case 2:
+        return kIpDestProtUnreachable;
+      case 3:
+        return kIpDestPortUnreachable;
+      default:
+        return kIpDestHostUnreachable;
+    }
+  }
+  if (type == kTimeExceeded) return kIpTtlExpiredTransit;
+  return kIpGeneralFailure;
+}
+
+std::uint32_t statusFromSendError(int error) {
+  if (error == ENETUNREACH) return kIpDestNetUnreachable;
+  if (error == EHOSTUNREACH) return kIpDestHostUnreachable;
+  return kIpGeneralFailure;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// The identifier and sequence number a packet carries, as sent.
+struct EchoId {
+  std::uint8_t bytes[4];
+  bool matches(const std::uint8_t* header) const { return std::memcmp(header + 4, bytes, 4) == 0; }
+};
+
+// An ICMP error that the kernel queued for this socket. True when it is
+// about our request, with the status it means.
+bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status) {
+  std::uint8_t original[64];
+  alignas(cmsghdr) char control[256];
+  iovec part{original, sizeof original};
+  msghdr message{};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t length = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+  if (length < 0) return false;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
+    sock_extended_err error;
+    std::memcpy(&error, CMSG_DATA(c), sizeof error);
+    if (error.ee_origin != SO_EE_ORIGIN_ICMP) continue;
+    // The kernel quotes the ICMP header of the request the error is about.
+    if (static_cast<std::size_t>(length) < kIcmpHeaderSize || original[0] != kEchoRequest ||
+        !id.matches(original)) {
+      continue;
+    }
+    status = statusFromIcmp(error.ee_type, error.ee_code);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool waitForFreeDescriptor(int error) {
+  if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) return false;
+  if (openSockets.load(std::memory_order_relaxed) == 0) return false;
+  struct timespec pause {
+    0, 5 * 1000 * 1000
+  };
+  nanosleep(&pause, nullptr);
+  return true;
+}
+
+const char* icmpProblemPosix() {
+  const SocketChoice& choice = socketChoice();
+  if (choice.type >= 0) return nullptr;
+  static char message[400];
+  if (choice.datagramError == EACCES && (choice.rawError == EPERM || choice.rawError == EACCES)) {
+    std::snprintf(message, sizeof message,
+                  "fanecho: no permission to send ICMP echo requests: group %u is outside "
+                  "net.ipv4.ping_group_range and CAP_NET_RAW is missing; widen the range "
+                  "(sysctl -w net.ipv4.ping_group_range=\"0 2147483647\") or run as root",
+                  static_cast<unsigned>(getgid()));
+  } else {
+    std::snprintf(message, sizeof message, "fanecho: cannot open an ICMP socket: %s",
+                  std::strerror(choice.rawError != 0 ? choice.rawError : choice.datagramError));
+  }
+  return message;
+}
+
+IcmpHandle icmpCreatePosix() {
+  const int type = socketChoice().type;
+  if (type < 0) return -1;
+  int fd;
+  // Descriptors can run out with thousands of workers waiting at once; a
+  // worker then waits for another to close its socket rather than count
+  // its target as unreachable.
+  while ((fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP)) < 0) {
+    if (!waitForFreeDescriptor(errno)) return -1;
+  }
+  openSockets.fetch_add(1, std::memory_order_relaxed);
+  // ICMP errors (unreachable and the like) end the wait at once.
+  const int on = 1;
+  setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
+  if (type == SOCK_RAW) {
+    icmp_filter filter{};
+    filter.data = ~(1u << kEchoReply);
+    setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+  }
+  return fd;
+}
+
+void icmpClosePosix(IcmpHandle handle) {
+  if (handle < 0) return;
+  close(static_cast<int>(handle));
+  openSockets.fetch_sub(1, std::memory_order_relaxed);
+}
+
+std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const void* request,
+                                std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
+                                std::size_t dataAreaSize, std::uint32_t timeoutMs) {
+  if (handle < 0) return 0;  // Status stays as the caller preset it
+  const int fd = static_cast<int>(handle);
+  const bool raw = socketChoice().type == SOCK_RAW;
+
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_addr.s_addr = address;
+
+  std::uint8_t packet[kIcmpHeaderSize + kLargestRequest];
+  if (requestSize > kLargestRequest) {
+    reply->Status = kIpGeneralFailure;
+    return 0;
+  }
+  const std::size_t packetSize = kIcmpHeaderSize + requestSize;
+  const std::uint16_t sequence = htons(nextSequence.fetch_add(1, std::memory_order_relaxed));
+  // A raw socket's identifier is ours to pick: the process and the
+  // descriptor, which no other socket of this process has at the moment.
+  const std::uint16_t identifier =
+      raw ? htons(static_cast<std::uint16_t>(static_cast<unsigned>(getpid()) * 31u +
+                                             static_cast<unsigned>(fd)))
+          : 0;
+  packet[0] = kEchoRequest;
+  packet[1] = 0;
+  packet[2] = packet[3] = 0;
+  std::memcpy(packet + 4, &identifier, 2);
+  std::memcpy(packet + 6, &sequence, 2);
+  std::memcpy(packet + kIcmpHeaderSize, request, requestSize);
+  if (raw) {
+    const std::uint16_t sum = htons(checksum(packet, packetSize));
+    std::memcpy(packet + 2, &sum, 2);
+  }
+
+  const Clock::time_point sent = Clock::now();
+  const Clock::time_point deadline = sent + std::chrono::milliseconds(timeoutMs);
+  ssize_t written;
+  if (raw) {
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+      reply->Status = statusFromSendError(errno);
+      return 0;
+    }
+    written = send(fd, packet, packetSize, 0);
+  } else {
+    written = sendto(fd, packet, packetSize, 0, reinterpret_cast<const sockaddr*>(&target),
+                     sizeof target);
+  }
+  if (written < 0) {
+    reply->Status = statusFromSendError(errno);
+    return 0;
+  }
+
+  EchoId id;
+  std::memcpy(id.bytes + 2, &sequence, 2);
+  if (raw) {
+    std::memcpy(id.bytes, &identifier, 2);
+  } else {
+    // The kernel put the socket's own identifier in place of ours.
+    sockaddr_in local{};
+    socklen_t localSize = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize);
+    std::memcpy(id.bytes, &local.sin_port, 2);
+  }
+
+  std::uint8_t incoming[60 + kIcmpHeaderSize + 1500];
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    pollfd wait{fd, POLLIN, 0};
+    const int ready = poll(&wait, 1, static_cast<int>(left.count()));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (ready == 0) break;
+    if (wait.revents & POLLERR) {
+      std::uint32_t status;
+      if (readQueuedError(fd, id, status)) {
+        reply->Status = status;
+        return 0;
+      }
+    }
+    if (!(wait.revents & POLLIN)) continue;
+
+    sockaddr_in from{};
+    socklen_t fromSize = sizeof from;
+    const ssize_t received = recvfrom(fd, incoming, sizeof incoming, MSG_DONTWAIT | MSG_TRUNC,
+                                      reinterpret_cast<sockaddr*>(&from), &fromSize);
+    if (received < 0) continue;  // a pending error, or the packet went away
+    const Clock::time_point arrived = Clock::now();
+    std::size_t length = static_cast<std::size_t>(received);  // before any truncation
+    std::size_t available = std::min(length, sizeof incoming);
+    const std::uint8_t* icmp = incoming;
+    if (raw) {
+      if (available < 20) continue;
+      const std::size_t headerSize = static_cast<std::size_t>(incoming[0] & 0x0F) * 4;
+      if (headerSize < 20 || available < headerSize) continue;
+      icmp += headerSize;
+      length -= headerSize;
+      available -= headerSize;
+    }
+    if (from.sin_addr.s_addr != address || available < kIcmpHeaderSize) continue;
+    if (icmp[0] != kEchoReply || !id.matches(icmp)) continue;
+    // Datagram sockets get only packets whose checksum the kernel checked.
+    if (raw && available == length && checksum(icmp, length) != 0) continue;
+
+    const std::size_t dataSize = length - kIcmpHeaderSize;
+    std::memcpy(dataArea, icmp + kIcmpHeaderSize,
+                std::min(available - kIcmpHeaderSize, dataAreaSize));
+    reply->Status = kIpSuccess;
+    reply->RoundTripTime = static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(arrived - sent).count());
+    reply->DataSize = static_cast<std::uint16_t>(dataSize > 0xFFFF ? 0xFFFF : dataSize);
+    reply->Data = dataArea;
+    return 1;
+  }
+  reply->Status = kIpReqTimedOut;
+  return 0;
+}
+
+}  // namespace fanecho

@@ -1,0 +1,22 @@
+// ICMP echo through Linux ICMP sockets.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace fanecho {
+
+const char* icmpProblemPosix();
+IcmpHandle icmpCreatePosix();
+std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const void* request,
+                                std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
+                                std::size_t dataAreaSize, std::uint32_t timeoutMs);
+void icmpClosePosix(IcmpHandle handle);
+
+// True after a short pause when a call failed for want of descriptors and
+// sockets of ours are open that will be closed soon: worth trying again.
+bool waitForFreeDescriptor(int error);
+
+}  // namespace fanecho

@@ -1,0 +1,128 @@
+#include "probe/probe_worker.h"
+
+#include <cstring>
+
+#include "common/console.h"
+#include "probe/network.h"
+#include "report/target_label.h"
+
+namespace fanecho {
+
+AttemptResult classifyAttempt(const EchoReply& reply, std::uint32_t replyCount,
+                              std::uint32_t payloadSize) {
+  if (reply.Status != kIpSuccess) return AttemptResult::noReply;
+  if (replyCount == 0) return AttemptResult::badReply;
+  if (reply.DataSize != payloadSize) return AttemptResult::badReply;
+  if (payloadSize != 0 &&
+      (reply.Data == nullptr || std::memcmp(reply.Data, echoPayload, payloadSize) != 0)) {
+    return AttemptResult::badReply;
+  }
+  return AttemptResult::goodReply;
+}
+
+void ProbeTally::record(AttemptResult result, std::uint32_t rttMs) {
+  ++attemptCount;
+  if (result == AttemptResult::noReply) return;
+  if (result == AttemptResult::goodReply) {
+    ++goodReplyCount;
+  } else {
+    ++badReplyCount;
+  }
+  const std::uint32_t replies = goodReplyCount + badReplyCount;
+  if (rttMs < minRttMs) minRttMs = rttMs;
+  if (rttMs > maxRttMs) maxRttMs = rttMs;
+  meanRttMs = (static_cast<double>(replies - 1) * meanRttMs + static_cast<double>(rttMs)) /
+              static_cast<double>(replies);
+}
+
+Verdict judge(const ProbeTally& tally) {
+  // A target that replied, if only with wrong data, did reply: it is
+  // invalid, not unreachable.
+  if (tally.badReplyCount != 0) return Verdict::invalidData;
+  if (tally.goodReplyCount == 0) return Verdict::unreachable;
+  return Verdict::good;
+}
+
+namespace {
+
+// Room for the echoed data and 8 more bytes, as the ICMP helper API asks.
+constexpr std::size_t kReplyDataSize = kMaxPayloadSize + 8;
+
+void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
+                   const ProbeTally& tally) {
+  ConsoleGuard guard;
+  const Verdict verdict = judge(tally);
+  if (verdict == Verdict::good) {
+    settings.okCount.fetch_add(1, std::memory_order_relaxed);
+  } else {
+    settings.failedCount.fetch_add(1, std::memory_order_relaxed);
+  }
+  ConsoleLine line;
+  switch (verdict) {
+    case Verdict::unreachable:
+      if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
+      line.text(job.label).text(" could not be reached").end();
+      return;
+    case Verdict::invalidData:
+      if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
+      writeTargetLabel(line, job, resolvedOctets);
+      line.text(" replied with invalid data").end();
+      return;
+    case Verdict::good:
+      if (settings.reportSuccesses.load(std::memory_order_relaxed) == 0) return;
+      writeTargetLabel(line, job, resolvedOctets);
+      line.text(" is ok");
+      if (settings.verbose.load(std::memory_order_relaxed) != 0) {
+        if (tally.attemptCount <= 1) {
+          line.text("; RTT = ").real(tally.meanRttMs);
+        } else {
+          line.text("; min/avg/max RTT = ").number(tally.minRttMs).text("/");
+          line.real(tally.meanRttMs).text("/").number(tally.maxRttMs);
+        }
+        line.text(" msec");
+      }
+      line.end();
+      return;
+  }
+}
+
+}  // namespace
+
+void probeTarget(void* argument) {
+  ProbeJob& job = *static_cast<ProbeJob*>(argument);
+  std::uint16_t resolvedOctets[4] = {0, 0, 0, 0};
+  if (job.kind == TargetKind::hostName) {
+    if (!resolveHostName(job.label.c_str(), resolvedOctets)) {
+      ConsoleGuard guard;
+      settings.failedCount.fetch_add(1, std::memory_order_relaxed);
+      ConsoleLine().text(job.label).text(" could not be translated").end();
+      return;
+    }
+    job.address = packAddress(resolvedOctets);
+  }
+
+  ProbeTally tally;
+  const IcmpHandle handle = platform.icmpCreate();
+  while (tally.attemptCount < settings.echoCount.load(std::memory_order_relaxed)) {
+    // One read of the size per attempt: the request and the check of its
+    // reply must agree even if /size: changes meanwhile.
+    const std::uint32_t payloadSize = settings.payloadSize.load(std::memory_order_relaxed);
+    std::uint8_t replyData[kReplyDataSize];
+    EchoReply reply{255, 0, 0, nullptr};
+    const std::uint32_t replyCount = platform.icmpSendEcho(
+        handle, job.address, echoPayload, static_cast<std::uint16_t>(payloadSize), &reply,
+        replyData, sizeof replyData, settings.timeoutMs.load(std::memory_order_relaxed));
+    tally.record(classifyAttempt(reply, replyCount, payloadSize), reply.RoundTripTime);
+  }
+  platform.icmpClose(handle);
+  reportVerdict(job, resolvedOctets, tally);
+}
+
+void reportUnprobedTarget(const ProbeJob& job) {
+  ConsoleGuard guard;
+  settings.failedCount.fetch_add(1, std::memory_order_relaxed);
+  if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
+  ConsoleLine().text(job.label).text(" could not be reached").end();
+}
+
+}  // namespace fanecho

@@ -1,0 +1,187 @@
+#include "fake_platform.h"
+
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "app/dispatch.h"
+
+namespace fanecho::testing {
+
+namespace {
+FakePlatform* active = nullptr;
+std::mutex fakeMutex;  // guards the fake's records when threads are real
+std::recursive_mutex consoleMutex;
+}  // namespace
+
+struct FakeOps {
+  static bool startSockets() { return true; }
+  static void stopSockets() {}
+
+  static bool resolveName(const char* name, std::uint8_t octets[4]) {
+    std::lock_guard<std::mutex> lock(fakeMutex);
+    auto found = active->hosts_.find(name);
+    if (found == active->hosts_.end()) return false;
+    std::memcpy(octets, found->second.data(), 4);
+    return true;
+  }
+
+  static void reverseName(std::uint32_t address, char* name, std::size_t size) {
+    std::lock_guard<std::mutex> lock(fakeMutex);
+    auto found = active->reverse_.find(address);
+    if (found == active->reverse_.end()) {
+      name[0] = '\0';
+      return;
+    }
+    std::snprintf(name, size, "%s", found->second.c_str());
+  }
+
+  static const char* icmpProblem() { return nullptr; }
+
+  static IcmpHandle icmpCreate() {
+    std::lock_guard<std::mutex> lock(fakeMutex);
+    ++active->openHandles;
+    return ++active->createdHandles;
+  }
+
+  static void icmpClose(IcmpHandle) {
+    std::lock_guard<std::mutex> lock(fakeMutex);
+    --active->openHandles;
+  }
+
+  static std::uint32_t icmpSendEcho(IcmpHandle, std::uint32_t address, const void* request,
+                                    std::uint16_t requestSize, EchoReply* reply,
+                                    std::uint8_t* dataArea, std::size_t dataAreaSize,
+                                    std::uint32_t timeoutMs) {
+    ScriptedReply next{active->answerUnscripted ? Reply::good : Reply::none, 0};
+    {
+      std::lock_guard<std::mutex> lock(fakeMutex);
+      active->requests.push_back({address, requestSize, timeoutMs});
+      auto found = active->scripts_.find(address);
+      if (found != active->scripts_.end()) {
+        if (found->second.empty()) {
+          next = {Reply::none, 0};
+        } else {
+          next = found->second.front();
+          found->second.pop_front();
+        }
+      }
+    }
+    if (next.kind == Reply::none) {
+      reply->Status = kIpReqTimedOut;
+      return 0;
+    }
+    std::size_t size = requestSize;
+    std::memcpy(dataArea, request, std::min<std::size_t>(size, dataAreaSize));
+    if (next.kind == Reply::wrongData && size > 0) dataArea[size - 1] ^= 0x5A;
+    if (next.kind == Reply::wrongSize) size = size > 0 ? size - 1 : 1;
+    reply->Status = kIpSuccess;
+    reply->RoundTripTime = next.rttMs;
+    reply->DataSize = static_cast<std::uint16_t>(size);
+    reply->Data = dataArea;
+    return next.kind == Reply::zeroCount ? 0 : 1;
+  }
+
+  static ThreadHandle startThread(ThreadRoutine routine, void* argument, ThreadPriority priority) {
+    {
+      std::lock_guard<std::mutex> lock(fakeMutex);
+      if (active->failingStarts > 0) {
+        --active->failingStarts;
+        return nullptr;
+      }
+      active->started.push_back({static_cast<ProbeJob*>(argument), priority});
+    }
+    switch (active->threadMode) {
+      case ThreadMode::inlineRun:
+        routine(argument);
+        return reinterpret_cast<ThreadHandle>(active->started.size());
+      case ThreadMode::record:
+        return reinterpret_cast<ThreadHandle>(active->started.size());
+      case ThreadMode::real:
+        return new std::thread(routine, argument);
+    }
+    return nullptr;
+  }
+
+  static bool waitForThreads(const ThreadHandle* handles, std::uint32_t count) {
+    active->waitBatches.push_back(count);
+    if (active->failWaits) return false;
+    if (active->threadMode == ThreadMode::real) {
+      for (std::uint32_t i = 0; i < count; ++i) {
+        auto* thread = static_cast<std::thread*>(handles[i]);
+        thread->join();
+        delete thread;
+      }
+    }
+    return true;
+  }
+
+  static void sleepMs(std::uint32_t milliseconds) { active->sleeps.push_back(milliseconds); }
+
+  static void consoleLockInit() {}
+  static void consoleLockEnter() { consoleMutex.lock(); }
+  static void consoleLockLeave() { consoleMutex.unlock(); }
+
+  static void writeOut(const char* text, std::size_t length) {
+    active->output.append(text, length);
+  }
+  static void flushOut() {}
+};
+
+FakePlatform::FakePlatform() : saved_(platform) {
+  active = this;
+  resetRunSettings();
+  platform = PlatformOps{
+      FakeOps::startSockets,     FakeOps::stopSockets,      FakeOps::resolveName,
+      FakeOps::reverseName,      FakeOps::icmpProblem,      FakeOps::icmpCreate,
+      FakeOps::icmpSendEcho,     FakeOps::icmpClose,        FakeOps::startThread,
+      FakeOps::waitForThreads,   FakeOps::sleepMs,          FakeOps::consoleLockInit,
+      FakeOps::consoleLockEnter, FakeOps::consoleLockLeave, FakeOps::writeOut,
+      FakeOps::flushOut,
+  };
+}
+
+FakePlatform::~FakePlatform() {
+  platform = saved_;
+  active = nullptr;
+  resetRunSettings();
+}
+
+void FakePlatform::addHost(const std::string& name, std::uint8_t a, std::uint8_t b, std::uint8_t c,
+                           std::uint8_t d) {
+  hosts_[name] = {a, b, c, d};
+}
+
+void FakePlatform::addReverseName(std::uint32_t address, const std::string& name) {
+  reverse_[address] = name;
+}
+
+void FakePlatform::script(std::uint32_t address, std::vector<ScriptedReply> replies) {
+  scripts_[address] = std::deque<ScriptedReply>(replies.begin(), replies.end());
+}
+
+std::uint32_t addressOf(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  const std::uint16_t octets[4] = {a, b, c, d};
+  return packAddress(octets);
+}
+
+RunResult runWith(FakePlatform& fake, const std::vector<std::string>& arguments) {
+  std::vector<const char*> argv{"fanecho"};
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  const RunOutcome outcome = runFanecho(static_cast<int>(argv.size()), argv.data());
+  return {outcome.exitStatus, fake.output};
+}
+
+std::vector<std::string> linesOf(const std::string& output) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < output.size()) {
+    std::size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    lines.push_back(output.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace fanecho::testing

@@ -1,0 +1,90 @@
+// A scripted stand-in for the platform layer: echo replies per address,
+// names, thread starts and the console, all in memory.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/run_settings.h"
+#include "platform/platform.h"
+
+namespace fanecho::testing {
+
+enum class Reply { good, wrongData, wrongSize, none, zeroCount };
+
+struct ScriptedReply {
+  Reply kind = Reply::good;
+  std::uint32_t rttMs = 0;
+};
+
+enum class ThreadMode {
+  inlineRun,  // the routine runs inside startThread, before it returns
+  record,     // the routine never runs; the job is only recorded
+  real,       // a real thread of the platform
+};
+
+struct StartedThread {
+  ProbeJob* job;
+  ThreadPriority priority;
+};
+
+struct SentRequest {
+  std::uint32_t address;
+  std::uint16_t size;
+  std::uint32_t timeoutMs;
+};
+
+// Installs itself over `platform` for its lifetime and puts the settings
+// back to their starting values on both ends.
+class FakePlatform {
+ public:
+  FakePlatform();
+  ~FakePlatform();
+  FakePlatform(const FakePlatform&) = delete;
+  FakePlatform& operator=(const FakePlatform&) = delete;
+
+  void addHost(const std::string& name, std::uint8_t a, std::uint8_t b, std::uint8_t c,
+               std::uint8_t d);
+  void addReverseName(std::uint32_t address, const std::string& name);
+  // Replies for the attempts to `address`, in order; later attempts time out.
+  void script(std::uint32_t address, std::vector<ScriptedReply> replies);
+  // Every address answers at once unless scripted otherwise.
+  bool answerUnscripted = true;
+
+  ThreadMode threadMode = ThreadMode::inlineRun;
+  int failingStarts = 0;  // this many thread starts fail, then they succeed
+  bool failWaits = false;
+
+  std::string output;
+  std::vector<StartedThread> started;
+  std::vector<std::uint32_t> waitBatches;
+  std::vector<std::uint32_t> sleeps;
+  std::vector<SentRequest> requests;
+  int openHandles = 0;
+  int createdHandles = 0;
+
+ private:
+  friend struct FakeOps;
+  PlatformOps saved_;
+  std::map<std::string, std::vector<std::uint8_t>> hosts_;
+  std::map<std::uint32_t, std::string> reverse_;
+  std::map<std::uint32_t, std::deque<ScriptedReply>> scripts_;
+};
+
+// The value packAddress gives for a.b.c.d.
+std::uint32_t addressOf(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
+
+// Runs fanecho's whole sequence over the arguments (program name added).
+struct RunResult {
+  int exitStatus;
+  std::string output;
+};
+RunResult runWith(FakePlatform& fake, const std::vector<std::string>& arguments);
+
+// The output split into lines, without their line ends.
+std::vector<std::string> linesOf(const std::string& output);
+
+}  // namespace fanecho::testing
