@@ -1,0 +1,185 @@
+// Win32 back end: WinSock 1.1 for names, the ICMP helper API for echoes,
+// Win32 threads and a critical section for the console lock.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+// clang-format off
+#include <winsock.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <icmpapi.h>
+// clang-format on
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "platform/platform.h"
+
+namespace fanecho {
+
+namespace {
+
+static_assert(MAXIMUM_WAIT_OBJECTS == kMaxWaitHandles);
+#ifndef _WIN64
+// The layout every 32-bit Windows and its ICMP.dll agree on.
+static_assert(sizeof(ICMP_ECHO_REPLY) == 28);
+#endif
+static_assert(IP_SUCCESS == kIpSuccess && IP_REQ_TIMED_OUT == kIpReqTimedOut &&
+              IP_DEST_HOST_UNREACHABLE == kIpDestHostUnreachable &&
+              IP_GENERAL_FAILURE == kIpGeneralFailure);
+
+// A worker needs little stack: a reply buffer and what the resolver uses.
+// Reserving the default 1 MiB would let only about 1900 workers fit in the
+// 2 GiB of a 32-bit process; 128 KiB lets all 10000 of them exist at once.
+constexpr SIZE_T kWorkerStackReservation = 128 * 1024;
+
+// Requests fit one Ethernet frame; fanecho sends at most 300 bytes.
+constexpr std::size_t kLargestRequest = 1472;
+// The reply buffer must hold a reply record, the request's data and 8 more
+// bytes, room for an ICMP error message.
+constexpr std::size_t kIcmpErrorRoom = 8;
+
+bool startSockets() {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(1, 1), &data) != 0) return false;
+  if (data.wVersion != MAKEWORD(1, 1)) {
+    WSACleanup();
+    return false;
+  }
+  return true;
+}
+
+void stopSockets() { WSACleanup(); }
+
+bool resolveName(const char* name, std::uint8_t octets[4]) {
+  // The record belongs to WinSock (one per thread): copy out of it at once.
+  const hostent* host = gethostbyname(name);
+  if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
+      host->h_addr_list[0] == nullptr) {
+    return false;
+  }
+  std::memcpy(octets, host->h_addr_list[0], 4);
+  return true;
+}
+
+void reverseName(std::uint32_t address, char* name, std::size_t size) {
+  if (size == 0) return;
+  const hostent* host = gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET);
+  if (host == nullptr || host->h_name == nullptr) {
+    name[0] = '\0';
+    return;
+  }
+  const std::size_t length = std::min(std::strlen(host->h_name), size - 1);
+  std::memcpy(name, host->h_name, length);
+  name[length] = '\0';
+}
+
+const char* icmpProblem() { return nullptr; }
+
+IcmpHandle icmpCreate() { return reinterpret_cast<IcmpHandle>(IcmpCreateFile()); }
+
+void icmpClose(IcmpHandle handle) { IcmpCloseHandle(reinterpret_cast<HANDLE>(handle)); }
+
+std::uint32_t icmpSendEcho(IcmpHandle handle, std::uint32_t address, const void* request,
+                           std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
+                           std::size_t dataAreaSize, std::uint32_t timeoutMs) {
+  if (requestSize > kLargestRequest) {
+    reply->Status = kIpGeneralFailure;
+    return 0;
+  }
+  union {
+    ICMP_ECHO_REPLY record;
+    unsigned char bytes[sizeof(ICMP_ECHO_REPLY) + kLargestRequest + kIcmpErrorRoom];
+  } area;
+  std::memset(&area, 0, sizeof area);
+  // The caller judges the record as the call leaves it, its preset Status
+  // included when the call writes nothing.
+  area.record.Status = reply->Status;
+  const DWORD replySize = static_cast<DWORD>(sizeof(ICMP_ECHO_REPLY) + requestSize + kIcmpErrorRoom);
+  const DWORD count =
+      IcmpSendEcho(reinterpret_cast<HANDLE>(handle), static_cast<IPAddr>(address),
+                   const_cast<void*>(request), requestSize, nullptr, &area, replySize, timeoutMs);
+
+  reply->Status = area.record.Status;
+  reply->RoundTripTime = area.record.RoundTripTime;
+  reply->DataSize = area.record.DataSize;
+  reply->Data = nullptr;
+  // Data points into our buffer; never read past what the call was given.
+  const auto* data = static_cast<const unsigned char*>(area.record.Data);
+  const unsigned char* end = area.bytes + replySize;
+  if (data != nullptr && data >= area.bytes && data <= end) {
+    const std::size_t available = static_cast<std::size_t>(end - data);
+    std::memcpy(dataArea, data,
+                std::min({static_cast<std::size_t>(area.record.DataSize), available, dataAreaSize}));
+    reply->Data = dataArea;
+  }
+  return count;
+}
+
+// What a new thread runs; made by startThread, released by the thread.
+struct ThreadStart {
+  ThreadRoutine routine;
+  void* argument;
+};
+
+// Win32 calls a thread routine with its own calling convention and result.
+DWORD WINAPI runRoutine(LPVOID start) {
+  const ThreadStart what = *static_cast<ThreadStart*>(start);
+  delete static_cast<ThreadStart*>(start);
+  what.routine(what.argument);
+  return 0;
+}
+
+ThreadHandle startThread(ThreadRoutine routine, void* argument, ThreadPriority priority) {
+  auto* start = new (std::nothrow) ThreadStart{routine, argument};
+  if (start == nullptr) return nullptr;
+  HANDLE thread = CreateThread(nullptr, kWorkerStackReservation, runRoutine, start,
+                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  if (thread == nullptr) {
+    delete start;
+    return nullptr;
+  }
+  if (priority == ThreadPriority::belowNormal)
+    SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL);
+  return thread;
+}
+
+bool waitForThreads(const ThreadHandle* handles, std::uint32_t count) {
+  const DWORD result = WaitForMultipleObjects(count, handles, TRUE, INFINITE);
+  return result - WAIT_OBJECT_0 < count;
+}
+
+void sleepMs(std::uint32_t milliseconds) { SleepEx(milliseconds, FALSE); }
+
+// Initialised on first use, so the lock works even before consoleLockInit.
+CRITICAL_SECTION& consoleSection() {
+  static CRITICAL_SECTION* const section = [] {
+    static CRITICAL_SECTION storage;
+    InitializeCriticalSection(&storage);
+    return &storage;
+  }();
+  return *section;
+}
+
+void consoleLockInit() { consoleSection(); }
+void consoleLockEnter() { EnterCriticalSection(&consoleSection()); }
+void consoleLockLeave() { LeaveCriticalSection(&consoleSection()); }
+
+void writeOut(const char* text, std::size_t length) { std::fwrite(text, 1, length, stdout); }
+void flushOut() { std::fflush(stdout); }
+
+}  // namespace
+
+PlatformOps platform = {
+    startSockets,     stopSockets,      resolveName,  reverseName,
+    icmpProblem,      icmpCreate,       icmpSendEcho, icmpClose,
+    startThread,      waitForThreads,   sleepMs,      consoleLockInit,
+    consoleLockEnter, consoleLockLeave, writeOut,     flushOut,
+};
+
+}  // namespace fanecho
