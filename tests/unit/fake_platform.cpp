@@ -89,7 +89,12 @@ struct FakeOps {
         --active->failingStarts;
         return nullptr;
       }
-      active->started.push_back({static_cast<ProbeJob*>(argument), priority});
+      auto failing = active->failingStartsFor.find(static_cast<ProbeJob*>(argument)->label);
+      if (failing != active->failingStartsFor.end() && failing->second > 0) {
+        --failing->second;
+        return nullptr;
+      }
+      active->started.push_back({*static_cast<ProbeJob*>(argument), priority});
     }
     switch (active->threadMode) {
       case ThreadMode::inlineRun:
@@ -128,7 +133,7 @@ struct FakeOps {
   static void flushOut() {}
 };
 
-FakePlatform::FakePlatform() : saved_(platform) {
+FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
   active = this;
   resetRunSettings();
   platform = PlatformOps{
@@ -143,7 +148,7 @@ FakePlatform::FakePlatform() : saved_(platform) {
 
 FakePlatform::~FakePlatform() {
   platform = saved_;
-  active = nullptr;
+  active = previous_;
   resetRunSettings();
 }
 

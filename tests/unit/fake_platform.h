@@ -26,8 +26,10 @@ enum class ThreadMode {
   real,       // a real thread of the platform
 };
 
+// A copy of the job as it was when its thread started: record-mode jobs
+// are gone once the run that made them has ended.
 struct StartedThread {
-  ProbeJob* job;
+  ProbeJob job;
   ThreadPriority priority;
 };
 
@@ -55,7 +57,8 @@ class FakePlatform {
   bool answerUnscripted = true;
 
   ThreadMode threadMode = ThreadMode::inlineRun;
-  int failingStarts = 0;  // this many thread starts fail, then they succeed
+  int failingStarts = 0;                        // this many thread starts fail, then they succeed
+  std::map<std::string, int> failingStartsFor;  // by label: how many starts fail
   bool failWaits = false;
 
   std::string output;
@@ -69,6 +72,7 @@ class FakePlatform {
  private:
   friend struct FakeOps;
   PlatformOps saved_;
+  FakePlatform* previous_;
   std::map<std::string, std::vector<std::uint8_t>> hosts_;
   std::map<std::uint32_t, std::string> reverse_;
   std::map<std::uint32_t, std::deque<ScriptedReply>> scripts_;

@@ -1,0 +1,256 @@
+// Thousands of real worker threads over the shared settings and console,
+// with control arguments applied while the workers run. Built into its own
+// executable so that it also runs under ThreadSanitizer on its own.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/control_options.h"
+#include "fake_platform.h"
+
+namespace fanecho {
+namespace {
+
+using testing::addressOf;
+using testing::FakePlatform;
+using testing::linesOf;
+using testing::Reply;
+using testing::runWith;
+using testing::ThreadMode;
+
+// The workers of the first pattern are held inside their first echo request
+// until the main thread starts waiting, that is until every argument after
+// them has been applied. So they are certain to be running while the settings
+// change, and their first and second requests see different settings.
+class FirstPatternGate {
+ public:
+  // Wraps the fake's entries; made after the FakePlatform.
+  FirstPatternGate()
+      : fakeSend_(platform.icmpSendEcho), fakeWait_(platform.waitForThreads) {
+    instance_ = this;
+    platform.icmpSendEcho = heldSend;
+    platform.waitForThreads = openingWait;
+  }
+  ~FirstPatternGate() { instance_ = nullptr; }
+  FirstPatternGate(const FirstPatternGate&) = delete;
+  FirstPatternGate& operator=(const FirstPatternGate&) = delete;
+
+  bool openedInTime() const { return openedInTime_; }
+
+ private:
+  static bool isHeld(std::uint32_t address) {
+    // 10.0.0-3.x: the first octet is the lowest byte, the third the next-to-top.
+    return (address & 0xFFFFu) == 0x000Au && ((address >> 16) & 0xFFu) < 4;
+  }
+
+  static std::uint32_t heldSend(IcmpHandle handle, std::uint32_t address, const void* request,
+                                std::uint16_t requestSize, EchoReply* reply,
+                                std::uint8_t* dataArea, std::size_t dataAreaSize,
+                                std::uint32_t timeoutMs) {
+    FirstPatternGate& gate = *instance_;
+    if (isHeld(address)) {
+      std::unique_lock<std::mutex> lock(gate.mutex_);
+      // Bounded, so that a run that never waits fails instead of hanging.
+      if (!gate.opened_.wait_for(lock, std::chrono::seconds(60), [&] { return gate.open_; })) {
+        gate.openedInTime_ = false;
+      }
+    }
+    return gate.fakeSend_(handle, address, request, requestSize, reply, dataArea, dataAreaSize,
+                          timeoutMs);
+  }
+
+  static bool openingWait(const ThreadHandle* handles, std::uint32_t count) {
+    FirstPatternGate& gate = *instance_;
+    {
+      std::lock_guard<std::mutex> lock(gate.mutex_);
+      gate.open_ = true;
+    }
+    gate.opened_.notify_all();
+    return gate.fakeWait_(handles, count);
+  }
+
+  static inline FirstPatternGate* instance_ = nullptr;
+  decltype(PlatformOps::icmpSendEcho) fakeSend_;
+  decltype(PlatformOps::waitForThreads) fakeWait_;
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+  bool openedInTime_ = true;
+};
+
+enum class Kind { answers, answersOnce, silent, garbled };
+
+// Every fifth address is silent, every seventh garbles its replies and every
+// eleventh answers only the first request; the rest always answer.
+Kind kindOf(int third, int fourth) {
+  const int n = third * 256 + fourth;
+  if (n % 5 == 0) return Kind::silent;
+  if (n % 7 == 0) return Kind::garbled;
+  if (n % 11 == 0) return Kind::answersOnce;
+  return Kind::answers;
+}
+
+TEST(Concurrency, SettingsChangeWhileThousandsOfWorkersRun) {
+  FakePlatform fake;
+  fake.threadMode = ThreadMode::real;
+  fake.answerUnscripted = true;
+  int expectedOk = 0;
+  int expectedFailed = 0;
+  std::map<std::string, Kind> kinds;
+  for (int third = 0; third < 8; ++third) {
+    for (int fourth = 0; fourth < 256; ++fourth) {
+      const std::uint32_t address = addressOf(10, 0, static_cast<std::uint8_t>(third),
+                                              static_cast<std::uint8_t>(fourth));
+      const Kind kind = kindOf(third, fourth);
+      kinds["10.0." + std::to_string(third) + "." + std::to_string(fourth)] = kind;
+      switch (kind) {
+        case Kind::answers:
+          ++expectedOk;
+          break;
+        case Kind::answersOnce:
+          fake.script(address, {{Reply::good, 3}});
+          ++expectedOk;
+          break;
+        case Kind::silent:
+          fake.script(address, {});
+          ++expectedFailed;
+          break;
+        case Kind::garbled:
+          fake.script(address, {{Reply::wrongData, 1}, {Reply::wrongSize, 1}});
+          ++expectedFailed;
+          break;
+      }
+      if (fourth % 16 == 1) fake.addReverseName(address, "host-" + std::to_string(third * 256 + fourth));
+    }
+  }
+  fake.addHost("alpha", 10, 0, 5, 2);  // answers
+  fake.addHost("beta", 10, 0, 5, 0);   // silent
+  expectedOk += 1;
+  expectedFailed += 2;  // beta, and ghost, which has no address
+  const int targets = 2048 + 3;
+
+  FirstPatternGate gate;
+  const auto run = runWith(fake, {"10.0.0-3.0-255", "/report:all", "/timeout:2", "/bogus",
+                                  "10.0.4-7.0-255", "alpha", "beta", "ghost", "/size:100",
+                                  "/times:2", "/?", "/verbose"});
+  ASSERT_TRUE(gate.openedInTime());
+
+  EXPECT_EQ(fake.started.size(), static_cast<std::size_t>(targets));
+  EXPECT_EQ(settings.okCount + settings.failedCount, static_cast<std::uint32_t>(targets));
+  EXPECT_EQ(settings.okCount, static_cast<std::uint32_t>(expectedOk));
+  EXPECT_EQ(settings.failedCount, static_cast<std::uint32_t>(expectedFailed));
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(fake.openHandles, 0);
+
+  const std::vector<std::string> lines = linesOf(run.output);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.back(), "#machines sent / replied / timed-out = " + std::to_string(targets) +
+                              " / " + std::to_string(expectedOk) + " / " +
+                              std::to_string(expectedFailed));
+  EXPECT_EQ(lines[lines.size() - 2], "");
+  ASSERT_EQ(run.output.back(), '\n');
+
+  // Every line is one whole message: a result line names one target and
+  // says one thing about it, and no line shows up inside another.
+  const std::regex result(
+      R"(^(10\.0\.[0-9]+\.[0-9]+|alpha|beta)( \(([0-9.]+|\?|host-[0-9]+)\))?)"
+      R"( (is ok(; RTT = [0-9.]+ msec|; min/avg/max RTT = [0-9]+/[0-9.]+/[0-9]+ msec)?)"
+      R"(|could not be reached|replied with invalid data)$)");
+  std::map<std::string, int> linesPerTarget;
+  std::size_t helpAt = lines.size();
+  for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line == helpLines[0]) {
+      helpAt = i;
+      continue;
+    }
+    if (helpAt < lines.size() && i < helpAt + kHelpLineCount) continue;
+    if (line == "invalid control argument /bogus; try fanecho /? for more help" ||
+        line == "ghost could not be translated") {
+      ++linesPerTarget[line];
+      continue;
+    }
+    std::smatch parts;
+    ASSERT_TRUE(std::regex_match(line, parts, result)) << "line " << i << ": " << line;
+    const std::string target = parts[1];
+    ++linesPerTarget[target];
+    auto kind = kinds.find(target);
+    if (kind == kinds.end()) continue;
+    const std::string verdict = parts[4];
+    switch (kind->second) {
+      case Kind::answers:
+      case Kind::answersOnce:
+        EXPECT_EQ(verdict.substr(0, 5), "is ok") << line;
+        break;
+      case Kind::silent:
+        EXPECT_EQ(verdict, "could not be reached") << line;
+        break;
+      case Kind::garbled:
+        EXPECT_EQ(verdict, "replied with invalid data") << line;
+        break;
+    }
+    if (target.compare(0, 6, "10.0.0") == 0 || target.compare(0, 6, "10.0.1") == 0 ||
+        target.compare(0, 6, "10.0.2") == 0 || target.compare(0, 6, "10.0.3") == 0) {
+      // Held until /verbose was applied: the verbose form, two attempts.
+      EXPECT_TRUE(parts[2].matched) << line;
+      if (verdict.compare(0, 5, "is ok") == 0) {
+        EXPECT_NE(verdict.find("min/avg/max"), std::string::npos) << line;
+      }
+    }
+  }
+
+  // The help is one block, in order, with nothing inside it.
+  ASSERT_LT(helpAt, lines.size());
+  for (int k = 0; k < kHelpLineCount; ++k) {
+    ASSERT_LT(helpAt + k, lines.size());
+    EXPECT_EQ(lines[helpAt + k], helpLines[k]) << "help line " << k;
+  }
+
+  // /report:all came before any target after the first pattern was
+  // dispatched, and the first pattern's workers report after it too: every
+  // target has exactly one line.
+  EXPECT_EQ(linesPerTarget.size(), kinds.size() + 4);
+  for (const auto& [target, count] : linesPerTarget) EXPECT_EQ(count, 1) << target;
+  EXPECT_EQ(linesPerTarget.count("alpha"), 1u);
+  EXPECT_EQ(linesPerTarget.count("beta"), 1u);
+
+  // The held workers sent their first request with the settings they were
+  // started under and the second with the settings applied meanwhile; the
+  // reply to each was checked against what that request sent.
+  std::map<std::uint32_t, std::vector<testing::SentRequest>> sent;
+  for (const auto& request : fake.requests) sent[request.address].push_back(request);
+  for (int third = 0; third < 4; ++third) {
+    for (int fourth = 0; fourth < 256; ++fourth) {
+      const auto& requests = sent[addressOf(10, 0, static_cast<std::uint8_t>(third),
+                                            static_cast<std::uint8_t>(fourth))];
+      ASSERT_EQ(requests.size(), 2u) << third << "." << fourth;
+      EXPECT_EQ(requests[0].size, 300);
+      EXPECT_EQ(requests[0].timeoutMs, 5000u);
+      EXPECT_EQ(requests[1].size, 100);
+      EXPECT_EQ(requests[1].timeoutMs, 2000u);
+    }
+  }
+  // The others were started after /timeout:2 and see 1 or 2 requests of
+  // either size, depending on how far the main thread got meanwhile.
+  for (int third = 4; third < 8; ++third) {
+    for (int fourth = 0; fourth < 256; ++fourth) {
+      const auto& requests = sent[addressOf(10, 0, static_cast<std::uint8_t>(third),
+                                            static_cast<std::uint8_t>(fourth))];
+      ASSERT_GE(requests.size(), 1u);
+      ASSERT_LE(requests.size(), 2u);
+      for (const auto& request : requests) {
+        EXPECT_EQ(request.timeoutMs, 2000u);
+        EXPECT_TRUE(request.size == 300 || request.size == 100) << request.size;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace fanecho

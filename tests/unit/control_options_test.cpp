@@ -1,0 +1,170 @@
+#include "app/control_options.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+
+namespace fanecho {
+namespace {
+
+using testing::FakePlatform;
+using testing::linesOf;
+
+class Options : public ::testing::Test {
+ protected:
+  std::string apply(const std::string& argument) {
+    fake.output.clear();
+    applyControlArgument(argument, *table);
+    return fake.output;
+  }
+
+  FakePlatform fake;
+  std::unique_ptr<WorkerTable> table = std::make_unique<WorkerTable>();
+};
+
+TEST(ReadSettingNumber, ReadsLikeAtoiButSaturates) {
+  struct Case {
+    const char* text;
+    std::int32_t value;
+  };
+  const Case cases[] = {
+      {"2.5", 2},
+      {"12abc", 12},
+      {" 7", 7},
+      {"\t\n\v\f\r 7", 7},
+      {"", 0},
+      {"abc", 0},
+      {"-", 0},
+      {"+", 0},
+      {"-12", -12},
+      {"+12", 12},
+      {"- 5", 0},
+      {"007", 7},
+      {"2147483647", 2147483647},
+      {"2147483648", 2147483647},
+      {"99999999999999999999", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"-99999999999999999999", -2147483647 - 1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(readSettingNumber(c.text), c.value) << c.text;
+}
+
+TEST(StoredForms, NoWrapAroundAndNoNegativeCounts) {
+  EXPECT_EQ(timeoutFromSeconds(0), 0u);
+  EXPECT_EQ(timeoutFromSeconds(10), 10000u);
+  EXPECT_EQ(timeoutFromSeconds(-1), 0u);
+  EXPECT_EQ(timeoutFromSeconds(2147483), 2147483000u);
+  EXPECT_EQ(timeoutFromSeconds(2147484), 2147483647u);
+  EXPECT_EQ(timeoutFromSeconds(2147483647), 2147483647u);
+
+  EXPECT_EQ(cappedPayloadSize(0), 0u);
+  EXPECT_EQ(cappedPayloadSize(300), 300u);
+  EXPECT_EQ(cappedPayloadSize(301), 300u);
+  EXPECT_EQ(cappedPayloadSize(-5), 300u);
+  EXPECT_EQ(cappedPayloadSize(2147483647), 300u);
+
+  EXPECT_EQ(echoCountFrom(0), 0u);
+  EXPECT_EQ(echoCountFrom(5), 5u);
+  EXPECT_EQ(echoCountFrom(-3), 0u);
+}
+
+TEST_F(Options, ReportValuesAreWholeWordsInAnyCase) {
+  struct Case {
+    const char* argument;
+    std::uint32_t successes, failures;
+  };
+  const Case cases[] = {
+      {"/report:all", 1, 1},   {"/REPORT:ALL", 1, 1},   {"-Report:Ok", 1, 0},
+      {"/report:error", 0, 1}, {"/report:ErRoR", 0, 1},
+  };
+  for (const Case& c : cases) {
+    settings.reportSuccesses = 7;
+    settings.reportFailures = 7;
+    EXPECT_EQ(apply(c.argument), "") << c.argument;
+    EXPECT_EQ(settings.reportSuccesses.load(), c.successes) << c.argument;
+    EXPECT_EQ(settings.reportFailures.load(), c.failures) << c.argument;
+  }
+  settings.reportSuccesses = 1;
+  settings.reportFailures = 0;
+  for (const char* bad : {"/report:", "/report:al", "/report:alls", "/report: all", "/report:all ",
+                          "/report:all /verbose"}) {
+    EXPECT_EQ(apply(bad), "expected all, ok or error\n") << bad;
+    EXPECT_EQ(settings.reportSuccesses.load(), 1u);
+    EXPECT_EQ(settings.reportFailures.load(), 0u);
+  }
+}
+
+TEST_F(Options, NumbersReachTheirSettings) {
+  apply("/timeout:");
+  EXPECT_EQ(settings.timeoutMs.load(), 0u);
+  apply("/timeout:2.5");
+  EXPECT_EQ(settings.timeoutMs.load(), 2000u);
+  apply("-TIMEOUT:10");
+  EXPECT_EQ(settings.timeoutMs.load(), 10000u);
+  apply("/timeout:-1");
+  EXPECT_EQ(settings.timeoutMs.load(), 0u);
+
+  apply("/times:5");
+  EXPECT_EQ(settings.echoCount.load(), 5u);
+  EXPECT_EQ(settings.timeoutMs.load(), 0u);  // times: is not timeout:
+  apply("/times:-2");
+  EXPECT_EQ(settings.echoCount.load(), 0u);
+
+  apply("/size:0");
+  EXPECT_EQ(settings.payloadSize.load(), 0u);
+  apply("/size:301");
+  EXPECT_EQ(settings.payloadSize.load(), 300u);
+  apply("/size:-5");
+  EXPECT_EQ(settings.payloadSize.load(), 300u);
+}
+
+TEST_F(Options, VerboseTakesAnyTail) {
+  for (const char* argument : {"/verbose", "/VERBOSE", "/verbosely", "/verbose:no"}) {
+    settings.verbose = 0;
+    EXPECT_EQ(apply(argument), "");
+    EXPECT_EQ(settings.verbose.load(), 1u) << argument;
+  }
+}
+
+TEST_F(Options, InvalidArgumentsAreRepeatedCharacterForCharacter) {
+  for (const char* argument : {"/verb", "/", "-", "--verbose", "/timeout", "/x y", "-5"}) {
+    EXPECT_EQ(apply(argument), std::string("invalid control argument ") + argument +
+                                   "; try fanecho /? for more help\n");
+  }
+  EXPECT_EQ(settings.verbose.load(), 0u);
+  EXPECT_EQ(settings.timeoutMs.load(), 5000u);
+}
+
+TEST_F(Options, HelpIsNineteenLines) {
+  const auto lines = linesOf(apply("/?"));
+  ASSERT_EQ(lines.size(), 19u);
+  EXPECT_EQ(lines[0].size(), 68u);
+  EXPECT_NE(lines[0].find("fanecho"), std::string::npos);
+  EXPECT_EQ(lines[0].find("   Version "), 68 - 11 - std::string("1.0.0").size());
+  const std::vector<std::string> expected = {
+      "usage: fanecho {ctrl-args} {IP-address | hostname}",
+      "where ctrl-args may be any combination of the following:",
+      "  /report:all     - to show successes & failures",
+      "  /report:ok      - show successes only",
+      "  /report:error   - show failures only",
+      "  /timeout:<secs> - set timeout value (default is 5 seconds)",
+      "  /size:<bytes>   - set buffer size of ping message (max 300)",
+      "  /verbose        - show detailed info (alt address, round trip time)",
+      "  /times:<number> - specify number of messages to be sent",
+      "  /include:<file> - name of file with more arguments",
+      "IP-address is of the form",
+      "  numseq\".\"numseq\".\"numseq\".\"numseq",
+      "  numseq = num [\"-\" num] [\",\" numseq]",
+      "  num = a decimal number between 0 and 255",
+      "",
+  };
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i + 1], expected[i]);
+  EXPECT_EQ(lines[16].rfind("e.g. fanecho /report:ok 193.124.242-245.7,8,9,10 ", 0), 0u);
+  EXPECT_EQ(lines[16].find(' ', 49), std::string::npos);  // one-word host name
+  EXPECT_EQ(lines[17], "");
+  EXPECT_FALSE(lines[18].empty());
+  EXPECT_EQ(apply("/?x"), apply("/?"));
+}
+
+}  // namespace
+}  // namespace fanecho

@@ -1,0 +1,168 @@
+// The whole run: routing, workers, the wait and the summary.
+#include <gtest/gtest.h>
+
+#include "fake_platform.h"
+#include "report/summary.h"
+
+namespace fanecho {
+namespace {
+
+using testing::addressOf;
+using testing::FakePlatform;
+using testing::linesOf;
+using testing::Reply;
+using testing::runWith;
+using testing::ThreadMode;
+
+TEST(Summary, FormsAndExitStatuses) {
+  struct Case {
+    std::uint32_t n, ok, failed;
+    const char* line;
+    int status;
+  };
+  const Case cases[] = {
+      {1, 1, 0, "machine is ok", 0},
+      {1, 0, 1, "machine is not ok", 2},
+      {2, 2, 0, "all 2 machines are ok", 0},
+      {2, 0, 2, "none of the 2 machines are ok", 2},
+      {3, 1, 2, "#machines sent / replied / timed-out = 3 / 1 / 2", 1},
+      {1, 0, 0, "#machines sent / replied / timed-out = 1 / 0 / 0", 1},
+      {10000, 10000, 0, "all 10000 machines are ok", 0},
+  };
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    settings.okCount = c.ok;
+    settings.failedCount = c.failed;
+    printSummary(c.n);
+    EXPECT_EQ(fake.output, std::string("\n") + c.line + "\n");
+    EXPECT_EQ(settings.exitStatus.load(), c.status);
+  }
+  FakePlatform fake;
+  printSummary(0);
+  EXPECT_EQ(fake.output, "");
+  EXPECT_EQ(settings.exitStatus.load(), 255);
+}
+
+TEST(Run, NothingToProbeWritesNothingAndEnds255) {
+  FakePlatform fake;
+  EXPECT_EQ(runWith(fake, {}).exitStatus, 255);
+  EXPECT_EQ(fake.output, "");
+
+  FakePlatform controls;
+  const auto run = runWith(controls, {"/report:all", "/timeout:1", "1.2.3"});
+  EXPECT_EQ(run.exitStatus, 255);
+  EXPECT_EQ(run.output, "illegal IP address\n");
+  EXPECT_TRUE(controls.waitBatches.empty());
+}
+
+TEST(Run, ArgumentsAreRoutedByTheirFirstCharacter) {
+  FakePlatform fake;
+  fake.threadMode = ThreadMode::record;
+  fake.addHost("x5", 10, 0, 0, 5);
+  runWith(fake, {"-5", "/5", "5x", "x5", "3com", "", " 1.2.3.4", ".1.2.3.4"});
+  EXPECT_EQ(linesOf(fake.output)[0], "invalid control argument -5; try fanecho /? for more help");
+  EXPECT_EQ(linesOf(fake.output)[1], "invalid control argument /5; try fanecho /? for more help");
+  // 5x and 3com are patterns (each one illegal); the rest are host names.
+  ASSERT_EQ(fake.started.size(), 4u);
+  EXPECT_EQ(fake.started[0].job.label, "x5");
+  EXPECT_EQ(fake.started[1].job.label, "");
+  EXPECT_EQ(fake.started[2].job.label, " 1.2.3.4");
+  EXPECT_EQ(fake.started[3].job.label, ".1.2.3.4");
+  for (const auto& s : fake.started) {
+    EXPECT_EQ(s.job.kind, TargetKind::hostName);
+    EXPECT_EQ(s.priority, ThreadPriority::belowNormal);
+  }
+}
+
+TEST(Run, MixedTargetsEndWithTheMixedSummary) {
+  FakePlatform fake;
+  fake.addHost("alpha", 10, 0, 0, 1);
+  fake.script(addressOf(10, 1, 1, 2), {{Reply::none}});
+  const auto run = runWith(fake, {"/report:all", "10.1.1.1-2", "alpha", "beta"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output,
+            "10.1.1.1 is ok\n"
+            "10.1.1.2 could not be reached\n"
+            "alpha is ok\n"
+            "beta could not be translated\n"
+            "\n"
+            "#machines sent / replied / timed-out = 4 / 2 / 2\n");
+}
+
+TEST(Run, SettingsReachTheTargetsAfterThem) {
+  FakePlatform fake;
+  const auto run = runWith(fake, {"1.1.1.1", "/times:3", "/size:20", "/timeout:2", "1.1.1.2"});
+  EXPECT_EQ(run.exitStatus, 0);
+  ASSERT_EQ(fake.requests.size(), 4u);
+  EXPECT_EQ(fake.requests[0].size, 300);
+  EXPECT_EQ(fake.requests[0].timeoutMs, 5000u);
+  EXPECT_EQ(fake.requests[3].size, 20);
+  EXPECT_EQ(fake.requests[3].timeoutMs, 2000u);
+}
+
+TEST(Run, WorkersAreWaitedForInGroupsOf64) {
+  struct Case {
+    const char* pattern;
+    std::vector<std::uint32_t> batches;
+  };
+  std::vector<std::uint32_t> full(156, 64);
+  full.push_back(16);
+  const Case cases[] = {
+      {"10.0.0.0-63", {64}},
+      {"10.0.0.0-64", {64, 1}},
+      {"10.0.0-39.0-255", full},
+  };
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    fake.threadMode = ThreadMode::record;
+    runWith(fake, {c.pattern});
+    EXPECT_EQ(fake.waitBatches, c.batches) << c.pattern;
+  }
+}
+
+TEST(Run, AThreadThatCannotStartIsStartedAgainAfterTheOthers) {
+  FakePlatform fake;
+  fake.failingStarts = 1;
+  const auto run = runWith(fake, {"/report:all", "10.0.0.1-3"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.output,
+            "10.0.0.2 is ok\n10.0.0.3 is ok\n10.0.0.1 is ok\n\nall 3 machines are ok\n");
+  EXPECT_TRUE(fake.sleeps.empty());
+  // The two running workers were waited for as one group, the late one alone.
+  EXPECT_EQ(fake.waitBatches, (std::vector<std::uint32_t>{2, 1}));
+}
+
+TEST(Run, ATargetWhoseThreadNeverStartsIsCountedFailed) {
+  FakePlatform fake;
+  fake.failingStartsFor["10.0.0.1"] = 2;  // its first start and its second chance
+  const auto run = runWith(fake, {"/report:all", "10.0.0.1-2"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output,
+            "10.0.0.2 is ok\n10.0.0.1 could not be reached\n\n"
+            "#machines sent / replied / timed-out = 2 / 1 / 1\n");
+}
+
+TEST(Run, AFailedWaitSleepsOnceAndStopsWaiting) {
+  FakePlatform fake;
+  fake.threadMode = ThreadMode::record;
+  fake.failWaits = true;
+  const auto run = runWith(fake, {"/timeout:3", "10.0.0.0-99"});
+  EXPECT_EQ(fake.waitBatches.size(), 1u);
+  EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{3000}));
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(linesOf(run.output).back(), "#machines sent / replied / timed-out = 100 / 0 / 0");
+}
+
+TEST(Run, RealThreadsCountEveryTarget) {
+  FakePlatform fake;
+  fake.threadMode = ThreadMode::real;
+  fake.script(addressOf(10, 0, 1, 7), {{Reply::wrongData}});
+  const auto run = runWith(fake, {"10.0.0-1.0-99", "somewhere"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(linesOf(run.output),
+            (std::vector<std::string>{"somewhere could not be translated", "",
+                                      "#machines sent / replied / timed-out = 201 / 199 / 2"}));
+}
+
+}  // namespace
+}  // namespace fanecho
