@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/icmp_posix.h"
@@ -42,17 +43,35 @@ bool startSockets() {
 
 void stopSockets() {}
 
+// gethostbyname_r rather than getaddrinfo: getaddrinfo sorts the addresses
+// of a name by its own rules, and the first address listed is the one wanted.
 bool resolveName(const char* name, std::uint8_t octets[4]) {
-  struct addrinfo hints;
-  std::memset(&hints, 0, sizeof hints);
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_RAW;
-  struct addrinfo* result = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &result) != 0 || result == nullptr) return false;
-  const auto* address = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-  std::memcpy(octets, &address->sin_addr.s_addr, 4);
-  freeaddrinfo(result);
-  return true;
+  char stackBuffer[2048];
+  std::vector<char> heapBuffer;
+  char* buffer = stackBuffer;
+  std::size_t size = sizeof stackBuffer;
+  for (;;) {
+    struct hostent entry;
+    struct hostent* found = nullptr;
+    int error = 0;
+    const int failed = gethostbyname_r(name, &entry, buffer, size, &found, &error);
+    if (failed == ERANGE && size < 1024 * 1024) {
+      heapBuffer.resize(size * 2);
+      buffer = heapBuffer.data();
+      size = heapBuffer.size();
+      continue;
+    }
+    if (found == nullptr) {
+      // Out of descriptors is no answer about the name: wait and ask again.
+      if ((error == NETDB_INTERNAL || error == TRY_AGAIN) && waitForFreeDescriptor(errno)) continue;
+      return false;
+    }
+    if (found->h_addrtype != AF_INET || found->h_length != 4 || found->h_addr_list[0] == nullptr) {
+      return false;
+    }
+    std::memcpy(octets, found->h_addr_list[0], 4);
+    return true;
+  }
 }
 
 void reverseName(std::uint32_t address, char* name, std::size_t size) {
