@@ -120,9 +120,10 @@ struct EchoId {
   bool matches(const std::uint8_t* header) const { return std::memcmp(header + 4, bytes, 4) == 0; }
 };
 
-// An ICMP error that the kernel queued for this socket. True when it is
-// about our request, with the status it means.
-bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status) {
+// Reads one ICMP error that the kernel queued for this socket. True when it
+// is about our request, with the status it means; `drained` when the queue
+// held nothing.
+bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status, bool& drained) {
   std::uint8_t original[64];
   alignas(cmsghdr) char control[256];
   iovec part{original, sizeof original};
@@ -132,6 +133,7 @@ bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status) {
   message.msg_control = control;
   message.msg_controllen = sizeof control;
   const ssize_t length = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+  drained = length < 0;
   if (length < 0) return false;
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
     if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
@@ -283,11 +285,20 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
     }
     if (ready == 0) break;
     if (wait.revents & POLLERR) {
+      // Errors about other requests (another worker's or another program's
+      // to the same host) are read and passed over.
       std::uint32_t status;
-      if (readQueuedError(fd, id, status)) {
-        reply->Status = status;
-        return 0;
+      bool drained = false;
+      while (!drained) {
+        if (readQueuedError(fd, id, status, drained)) {
+          reply->Status = status;
+          return 0;
+        }
       }
+      // A pending error with nothing queued would keep poll from waiting.
+      int pending = 0;
+      socklen_t pendingSize = sizeof pending;
+      getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &pendingSize);
     }
     if (!(wait.revents & POLLIN)) continue;
 
