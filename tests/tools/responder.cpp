@@ -1,0 +1,289 @@
+// fanecho_responder: answers ICMP echo requests in a test namespace the way
+// misbehaving hosts do, so the end-to-end tests can see how fanecho judges
+// replies it cannot get from a kernel.
+//
+//   fanecho_responder [--seconds N] [--ready FILE] ADDRESS=BEHAVIOUR ...
+//
+// It reads every echo request that reaches the namespace on a raw ICMP
+// socket and answers by the request's destination address. Run it where
+// net.ipv4.icmp_echo_ignore_all=1, or the kernel answers as well.
+//
+// Behaviours:
+//   normal        one correct reply
+//   corrupt       the data comes back with its first and last byte flipped
+//   truncate      the data comes back cut to half its length
+//   duplicate     two correct replies
+//   delay:MS      one correct reply, MS milliseconds late
+//   late:MS       the same as delay; named for delays beyond the time-out
+//   wrong-id      one reply whose identifier is not the request's
+//   wrong-seq     one reply whose sequence number is not the request's
+//   foreign       a reply with another identifier, then the correct one
+//   alternate:MS  answers (after MS ms) the first, third, fifth ... request
+//                 of each identifier and drops the others
+//   bad-checksum  one reply whose checksum is wrong
+//   impostor      one correct reply, but from the next address up
+// Every other reply carries a correct checksum. Addresses without a behaviour get
+// no answer. The tool ends by itself after --seconds (default 300), so a
+// test run that dies cannot leave it behind for long.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <linux/icmp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class Kind {
+  normal, corrupt, truncate, duplicate, delay, wrongId, wrongSeq, foreign, alternate, badChecksum,
+  impostor
+};
+
+struct Behaviour {
+  Kind kind = Kind::normal;
+  int delayMs = 0;
+};
+
+struct Pending {
+  Clock::time_point due;
+  std::vector<std::uint8_t> packet;  // IP header included
+  in_addr_t to;
+};
+
+std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i + 1 < length; i += 2) sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
+  if (length % 2 != 0) sum += static_cast<std::uint32_t>(data[length - 1] << 8);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<std::uint16_t>(~sum);
+}
+
+bool parseBehaviour(const std::string& text, Behaviour& out) {
+  const std::size_t colon = text.find(':');
+  const std::string name = text.substr(0, colon);
+  const bool hasMs = colon != std::string::npos;
+  const int ms = hasMs ? std::atoi(text.c_str() + colon + 1) : 0;
+  static const std::map<std::string, Kind> kinds = {
+      {"normal", Kind::normal},       {"corrupt", Kind::corrupt},     {"truncate", Kind::truncate},
+      {"duplicate", Kind::duplicate}, {"delay", Kind::delay},         {"late", Kind::delay},
+      {"wrong-id", Kind::wrongId},    {"wrong-seq", Kind::wrongSeq},  {"foreign", Kind::foreign},
+      {"alternate", Kind::alternate}, {"bad-checksum", Kind::badChecksum},
+      {"impostor", Kind::impostor},
+  };
+  const auto found = kinds.find(name);
+  if (found == kinds.end()) return false;
+  const bool wantsMs = found->second == Kind::delay || found->second == Kind::alternate;
+  if (wantsMs != hasMs || ms < 0) return false;
+  out = {found->second, ms};
+  return true;
+}
+
+// An IPv4 packet from `from` to `to` carrying the ICMP message `icmp`; the
+// ICMP checksum is filled in here (spoilt when asked), the IP one by the
+// kernel.
+std::vector<std::uint8_t> buildReply(in_addr_t from, in_addr_t to, std::vector<std::uint8_t> icmp,
+                                     bool spoilChecksum = false) {
+  icmp[2] = icmp[3] = 0;
+  std::uint16_t sum = htons(checksum(icmp.data(), icmp.size()));
+  if (spoilChecksum) sum = static_cast<std::uint16_t>(sum ^ 0x0101);
+  std::memcpy(&icmp[2], &sum, 2);
+  std::vector<std::uint8_t> packet(20 + icmp.size(), 0);
+  packet[0] = 0x45;
+  const std::uint16_t total = htons(static_cast<std::uint16_t>(packet.size()));
+  std::memcpy(&packet[2], &total, 2);
+  packet[8] = 64;             // time to live
+  packet[9] = IPPROTO_ICMP;
+  std::memcpy(&packet[12], &from, 4);
+  std::memcpy(&packet[16], &to, 4);
+  std::memcpy(&packet[20], icmp.data(), icmp.size());
+  return packet;
+}
+
+void changeIdentifier(std::vector<std::uint8_t>& icmp) {
+  icmp[4] ^= 0x5A;
+  icmp[5] ^= 0xA5;
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: fanecho_responder [--seconds N] [--ready FILE] ADDRESS=BEHAVIOUR ...\n"
+               "behaviours: normal corrupt truncate duplicate delay:MS late:MS wrong-id wrong-seq\n"
+               "            foreign alternate:MS\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int seconds = 300;
+  const char* readyFile = nullptr;
+  std::map<in_addr_t, Behaviour> rules;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--seconds" && i + 1 < argc) {
+      seconds = std::atoi(argv[++i]);
+    } else if (argument == "--ready" && i + 1 < argc) {
+      readyFile = argv[++i];
+    } else {
+      const std::size_t equals = argument.find('=');
+      in_addr address{};
+      Behaviour behaviour;
+      if (equals == std::string::npos || inet_pton(AF_INET, argument.substr(0, equals).c_str(), &address) != 1 ||
+          !parseBehaviour(argument.substr(equals + 1), behaviour)) {
+        std::fprintf(stderr, "fanecho_responder: bad rule %s\n", argument.c_str());
+        return usage();
+      }
+      rules[address.s_addr] = behaviour;
+    }
+  }
+  if (rules.empty() || seconds <= 0) return usage();
+
+  const int fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+  if (fd < 0) {
+    std::perror("fanecho_responder: raw ICMP socket");
+    return 1;
+  }
+  const int on = 1;
+  // Replies must leave from the address that was asked, which on a host
+  // with many addresses only a header of our own can promise.
+  if (setsockopt(fd, IPPROTO_IP, IP_HDRINCL, &on, sizeof on) != 0) {
+    std::perror("fanecho_responder: IP_HDRINCL");
+    return 1;
+  }
+  icmp_filter filter{};
+  filter.data = ~(1u << ICMP_ECHO);
+  setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+
+  if (readyFile != nullptr) {
+    // Written only once the socket exists: from then on no request is missed.
+    const std::string temporary = std::string(readyFile) + ".tmp";
+    if (std::FILE* file = std::fopen(temporary.c_str(), "w")) {
+      std::fprintf(file, "%ld\n", static_cast<long>(getpid()));
+      std::fclose(file);
+      std::rename(temporary.c_str(), readyFile);
+    }
+  }
+
+  std::vector<Pending> pending;
+  // Requests seen per (source, destination, identifier), for alternate.
+  std::map<std::tuple<in_addr_t, in_addr_t, std::uint16_t>, unsigned> seen;
+  const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
+  std::uint8_t buffer[65536];
+
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    if (now >= end) break;
+    for (std::size_t i = 0; i < pending.size();) {
+      if (pending[i].due <= now) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = pending[i].to;
+        sendto(fd, pending[i].packet.data(), pending[i].packet.size(), 0,
+               reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
+    }
+    Clock::time_point wake = end;
+    for (const Pending& p : pending) wake = std::min(wake, p.due);
+    const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+    pollfd wait{fd, POLLIN, 0};
+    if (poll(&wait, 1, static_cast<int>(std::max<long long>(waitMs, 0))) <= 0) continue;
+
+    const ssize_t received = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (received < 20) continue;
+    const std::size_t headerSize = static_cast<std::size_t>(buffer[0] & 0x0F) * 4;
+    if (headerSize < 20 || static_cast<std::size_t>(received) < headerSize + 8) continue;
+    const std::uint8_t* request = buffer + headerSize;
+    if (request[0] != ICMP_ECHO || request[1] != 0) continue;
+    in_addr_t source;
+    in_addr_t destination;
+    std::memcpy(&source, buffer + 12, 4);
+    std::memcpy(&destination, buffer + 16, 4);
+    const auto rule = rules.find(destination);
+    if (rule == rules.end()) continue;
+    const Behaviour behaviour = rule->second;
+
+    std::vector<std::uint8_t> icmp(request, request + (received - static_cast<ssize_t>(headerSize)));
+    icmp[0] = ICMP_ECHOREPLY;
+    const std::size_t dataSize = icmp.size() - 8;
+    const Clock::time_point soon = Clock::now();
+    auto queue = [&](std::vector<std::uint8_t> message, int delayMs, bool spoil = false,
+                     in_addr_t from = 0) {
+      pending.push_back({soon + std::chrono::milliseconds(delayMs),
+                         buildReply(from != 0 ? from : destination, source, std::move(message), spoil),
+                         source});
+    };
+    switch (behaviour.kind) {
+      case Kind::normal:
+        queue(icmp, 0);
+        break;
+      case Kind::corrupt:
+        if (dataSize > 0) {
+          icmp[8] ^= 0xFF;
+          icmp.back() ^= 0xFF;
+        }
+        queue(icmp, 0);
+        break;
+      case Kind::truncate:
+        icmp.resize(8 + dataSize / 2);
+        queue(icmp, 0);
+        break;
+      case Kind::duplicate:
+        queue(icmp, 0);
+        queue(icmp, 0);
+        break;
+      case Kind::delay:
+        queue(icmp, behaviour.delayMs);
+        break;
+      case Kind::wrongId:
+        changeIdentifier(icmp);
+        queue(icmp, 0);
+        break;
+      case Kind::wrongSeq: {
+        std::uint16_t sequence;
+        std::memcpy(&sequence, &icmp[6], 2);
+        sequence = htons(static_cast<std::uint16_t>(ntohs(sequence) + 1000));
+        std::memcpy(&icmp[6], &sequence, 2);
+        queue(icmp, 0);
+        break;
+      }
+      case Kind::foreign: {
+        std::vector<std::uint8_t> other = icmp;
+        changeIdentifier(other);
+        queue(other, 0);
+        queue(icmp, 0);
+        break;
+      }
+      case Kind::alternate: {
+        std::uint16_t identifier;
+        std::memcpy(&identifier, &icmp[4], 2);
+        if (seen[{source, destination, identifier}]++ % 2 == 0) queue(icmp, behaviour.delayMs);
+        break;
+      }
+      case Kind::badChecksum:
+        queue(icmp, 0, true);
+        break;
+      case Kind::impostor:
+        queue(icmp, 0, false, htonl(ntohl(destination) + 1));
+        break;
+    }
+  }
+  close(fd);
+  return 0;
+}
