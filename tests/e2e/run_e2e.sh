@@ -1,0 +1,793 @@
+#!/usr/bin/env bash
+# fanecho's end-to-end cases: the built binary probes a throwaway network
+# world (see netns.sh) and its lines, summary and exit status are checked.
+#
+#   run_e2e.sh --mode datagram|raw --binary PATH [--responder PATH]
+#              [--runner "CMD"] [--cases LIST] [--list]
+#
+#   --mode       datagram: net.ipv4.ping_group_range in the namespace lets
+#                everyone open ICMP datagram sockets. raw: the range stays
+#                "1 0", so fanecho (run as root) falls back to raw sockets.
+#                The mode sets that sysctl and nothing else.
+#   --binary     the fanecho to test.
+#   --responder  the built fanecho_responder (default: next to the binary
+#                or in tests/e2e below it, as CMake puts it).
+#   --runner     a command the binary is run through, e.g. "wine" for
+#                fanecho.exe; carriage returns in its output are dropped.
+#   --cases      case names or groups (the part before the dot), separated
+#                by commas; "-NAME" leaves a case or group out.
+#   --list       print the case names and stop.
+#
+# Result lines come in completion order, so they are compared as a sorted
+# set; the summary line and the exit status must match exactly. Round-trip
+# times are checked for their form (and range where a case asks) and then
+# written as N. Exit status: 0 all passed, 1 a case failed or the world
+# could not be built, 2 bad usage, 77 this machine cannot run the suite.
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+usage() {
+  sed -n '5,6p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
+  exit 2
+}
+
+mode="" binary="" responder="" runner="" cases="" list_only=0
+while (($#)); do
+  case $1 in
+    --mode) mode=${2-}; shift 2 || usage ;;
+    --binary) binary=${2-}; shift 2 || usage ;;
+    --responder) responder=${2-}; shift 2 || usage ;;
+    --runner) runner=${2-}; shift 2 || usage ;;
+    --cases) cases=${2-}; shift 2 || usage ;;
+    --list) list_only=1; shift ;;
+    *) usage ;;
+  esac
+done
+[[ $mode == datagram || $mode == raw ]] || usage
+read -ra runner_words <<<"$runner"
+
+if ((!list_only)); then
+  [[ -f $binary ]] || { echo "run_e2e.sh: no binary at '$binary'" >&2; exit 2; }
+  binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
+  if [[ -z $responder ]]; then
+    for responder in "$(dirname "$binary")"/{,tests/e2e/}fanecho_responder; do
+      [[ -x $responder ]] && break
+    done
+  fi
+  [[ -x $responder ]] || { echo "run_e2e.sh: no fanecho_responder at '$responder'" >&2; exit 2; }
+  if ((EUID != 0)); then
+    echo "run_e2e.sh: skipped: network namespaces need root"
+    exit 77
+  fi
+  if ! ip netns add "fe2e-probe$$" 2>/dev/null; then
+    echo "run_e2e.sh: skipped: ip netns is not available here"
+    exit 77
+  fi
+  ip netns del "fe2e-probe$$"
+fi
+
+world=fe2e$$
+work=""
+cleanup() {
+  [[ -n $work ]] || return 0
+  "$here/netns.sh" down "$world"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+case $mode in
+  datagram) mode_range="0 2147483647" ;;
+  raw) mode_range="1 0" ;;
+esac
+
+set_range() { ip netns exec "$world" sysctl -qw "net.ipv4.ping_group_range=$1"; }
+
+# ---------------------------------------------------------------- checking
+
+readonly summary_re='^(machine is (not )?ok|all [0-9]+ machines are ok|none of the [0-9]+ machines are ok|#machines sent / replied / timed-out = [0-9]+ / [0-9]+ / [0-9]+)$'
+
+passed=0 failed=0
+declare -A item_used=()
+
+selected() {
+  local name=$1 group=${1%%.*} item included=0 any_include=0
+  [[ -z $cases ]] && return 0
+  local items
+  IFS=', ' read -ra items <<<"$cases"
+  for item in "${items[@]}"; do
+    if [[ $item == -* ]]; then
+      [[ ${item#-} == "$name" || ${item#-} == "$group" ]] && return 1
+    else
+      any_include=1
+      if [[ $item == "$name" || $item == "$group" ]]; then
+        included=1
+        item_used[$item]=1
+      fi
+    fi
+  done
+  ((!any_include || included))
+}
+
+# Exit status the summary line stands for; 255 when there is none.
+status_for() {
+  local last second
+  last=$(tail -n 1 "$1")
+  second=$(tail -n 2 "$1" | head -n 1)
+  if (($(wc -l <"$1") < 2)) || [[ -n $second || ! $last =~ $summary_re ]]; then
+    echo 255
+  elif [[ $last == "machine is ok" || $last == all* ]]; then
+    echo 0
+  elif [[ $last == "machine is not ok" || $last == none* ]]; then
+    echo 2
+  else
+    echo 1
+  fi
+}
+
+# Result lines sorted, then the summary as written; in file order for
+# --ordered cases.
+canonical() {
+  local file=$1 ordered=$2
+  if ((ordered)); then
+    cat "$file"
+  elif [[ $(status_for "$file") != 255 ]]; then
+    head -n -2 "$file" | LC_ALL=C sort
+    echo "--- summary"
+    tail -n 2 "$file"
+  else
+    LC_ALL=C sort "$file"
+  fi
+}
+
+# Checks the 19 help lines from line $2 on; prints what is wrong.
+check_help() {
+  local file=$1 at=$2 i
+  local -a lines
+  mapfile -t lines < <(tail -n "+$at" "$file" | head -n 19)
+  local -a fixed=(
+    [2]="usage: fanecho {ctrl-args} {IP-address | hostname}"
+    [3]="where ctrl-args may be any combination of the following:"
+    [4]="  /report:all     - to show successes & failures"
+    [5]="  /report:ok      - show successes only"
+    [6]="  /report:error   - show failures only"
+    [7]="  /timeout:<secs> - set timeout value (default is 5 seconds)"
+    [8]="  /size:<bytes>   - set buffer size of ping message (max 300)"
+    [9]="  /verbose        - show detailed info (alt address, round trip time)"
+    [10]="  /times:<number> - specify number of messages to be sent"
+    [11]="  /include:<file> - name of file with more arguments"
+    [12]="IP-address is of the form"
+    [13]='  numseq"."numseq"."numseq"."numseq'
+    [14]='  numseq = num ["-" num] ["," numseq]'
+    [15]="  num = a decimal number between 0 and 255"
+    [16]=""
+    [18]=""
+  )
+  if ((${#lines[@]} < 19)); then
+    echo "help has ${#lines[@]} lines, not 19"
+    return
+  fi
+  local title=${lines[0]}
+  if ((${#title} != 68)) || [[ $title != fanecho* || $title != *"   Version "* ]]; then
+    echo "help line 1 is not the 68-character title: '$title'"
+  fi
+  for i in "${!fixed[@]}"; do
+    [[ ${lines[i - 1]} == "${fixed[i]}" ]] || echo "help line $i is '${lines[i - 1]}'"
+  done
+  [[ ${lines[16]} =~ ^e\.g\.\ fanecho\ /report:ok\ 193\.124\.242-245\.7,8,9,10\ [^[:space:]]+$ ]] ||
+    echo "help line 17 is '${lines[16]}'"
+  [[ -n ${lines[18]} ]] || echo "help line 19 is empty"
+}
+
+# Checks every round-trip figure: its form, min <= avg <= max, and the
+# range MIN-MAX when given.
+check_rtts() {
+  local file=$1 range=$2 line figures low=0 high=999999 min avg max value
+  [[ -n $range ]] && { low=${range%-*}; high=${range#*-}; }
+  while IFS= read -r line; do
+    figures=""
+    if [[ $line =~ \;\ RTT\ =\ ([0-9]+(\.[0-9]+)?)\ msec$ ]]; then
+      figures=${BASH_REMATCH[1]}
+    elif [[ $line =~ \;\ min/avg/max\ RTT\ =\ ([0-9]+)/([0-9]+(\.[0-9]+)?)/([0-9]+)\ msec$ ]]; then
+      min=${BASH_REMATCH[1]} avg=${BASH_REMATCH[2]} max=${BASH_REMATCH[4]}
+      figures="$min $avg $max"
+      awk -v a="$min" -v b="$avg" -v c="$max" 'BEGIN { exit !(a <= b && b <= c) }' ||
+        echo "min/avg/max out of order: $line"
+    elif [[ $line == *RTT* ]]; then
+      echo "round-trip figures of unexpected form: $line"
+    fi
+    for value in $figures; do
+      awk -v v="$value" -v l="$low" -v h="$high" 'BEGIN { exit !(v >= l && v <= h) }' ||
+        echo "round trip $value ms outside $low-$high: $line"
+    done
+  done <"$file"
+}
+
+normalise() {
+  sed -E -e 's/; RTT = [0-9]+(\.[0-9]+)? msec$/; RTT = N msec/' \
+    -e 's#; min/avg/max RTT = [0-9]+/[0-9]+(\.[0-9]+)?/[0-9]+ msec$#; min/avg/max RTT = N/N/N msec#' \
+    -e 's/^(fanecho: no permission to send ICMP echo requests).*/\1 .../'
+}
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# Runs fanecho in the world; the output lands in $work/out, CRs removed.
+run_fanecho() {
+  local as_nobody=$1 nofile=$2
+  shift 2
+  local -a command=(ip netns exec "$world")
+  local program=$binary
+  if ((as_nobody)); then
+    command+=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    program=$work/bin/$(basename "$binary")
+  fi
+  [[ -n $nofile ]] && command+=(prlimit "--nofile=$nofile:$nofile")
+  command+=("${runner_words[@]}" "$program" "$@")
+  (cd "$work" && "${command[@]}") >"$work/raw-out" 2>"$work/err"
+  local status=$?
+  sed 's/\r$//' "$work/raw-out" >"$work/out"
+  return $status
+}
+
+# t NAME [options] -- ARGUMENTS... <EXPECTED
+# EXPECTED is the whole output, result lines in any order. Options:
+#   --rc N        exit status, if not the one the summary line stands for
+#   --nobody      run as user and group 65534 with no other groups
+#   --range "A B" net.ipv4.ping_group_range for this case
+#   --only MODE   run in this mode only
+#   --within S    seconds the run may take (beyond a bare start-up)
+#   --rtt MIN-MAX range of every round-trip figure, in ms
+#   --nofile N    limit on open files
+#   --help-at L   the help starts at line L; EXPECTED shows it as <help>
+#   --ordered     compare the output in order
+t() {
+  local name=$1
+  shift
+  local rc="" as_nobody=0 range="" only="" within="" rtt="" nofile="" help_at="" ordered=0
+  while [[ $1 != -- ]]; do
+    case $1 in
+      --rc) rc=$2; shift 2 ;;
+      --nobody) as_nobody=1; shift ;;
+      --range) range=$2; shift 2 ;;
+      --only) only=$2; shift 2 ;;
+      --within) within=$2; shift 2 ;;
+      --rtt) rtt=$2; shift 2 ;;
+      --nofile) nofile=$2; shift 2 ;;
+      --help-at) help_at=$2; shift 2 ;;
+      --ordered) ordered=1; shift ;;
+      *) echo "case $name: unknown option $1" >&2; exit 2 ;;
+    esac
+  done
+  shift
+  if ! selected "$name"; then cat >/dev/null; return; fi
+  if ((list_only)); then cat >/dev/null; echo "$name"; return; fi
+  if [[ -n $only && $only != "$mode" ]]; then
+    cat >/dev/null
+    echo "skip  $name ($only mode only)"
+    return
+  fi
+  cat >"$work/expected"
+  [[ -n $rc ]] || rc=$(status_for "$work/expected")
+
+  [[ -n $range ]] && set_range "$range"
+  local start status elapsed
+  start=$(now_ms)
+  run_fanecho "$as_nobody" "$nofile" "$@"
+  status=$?
+  elapsed=$(($(now_ms) - start))
+  [[ -n $range ]] && set_range "$mode_range"
+
+  local -a problems=()
+  ((status == rc)) || problems+=("exit status $status, expected $rc")
+  if [[ -n $within ]] && ((elapsed > within * 1000 + startup_ms)); then
+    problems+=("took ${elapsed} ms, allowed $((within * 1000 + startup_ms)) ms")
+  fi
+  local output=$work/out
+  if [[ -n $help_at ]]; then
+    local problem
+    while IFS= read -r problem; do problems+=("$problem"); done < <(check_help "$output" "$help_at")
+    awk -v at="$help_at" 'NR == at { print "<help>" } NR < at || NR >= at + 19' "$output" >"$work/out-help"
+    output=$work/out-help
+  fi
+  while IFS= read -r problem; do problems+=("$problem"); done < <(check_rtts "$output" "$rtt")
+  normalise <"$output" >"$work/out-normal"
+  canonical "$work/expected" "$ordered" >"$work/want"
+  canonical "$work/out-normal" "$ordered" >"$work/got"
+  if ! cmp -s "$work/want" "$work/got"; then
+    problems+=("output differs (- expected, + actual):")
+    problems+=("$(diff -U 3 "$work/want" "$work/got" | tail -n +3 | head -n 40 | sed 's/^/      /')")
+  fi
+
+  local seconds
+  seconds=$(printf '%d.%01d' $((elapsed / 1000)) $((elapsed % 1000 / 100)))
+  if ((${#problems[@]} == 0)); then
+    passed=$((passed + 1))
+    echo "ok    $name (${seconds} s)"
+  else
+    failed=$((failed + 1))
+    echo "FAIL  $name (${seconds} s): fanecho $*"
+    printf '      %s\n' "${problems[@]}"
+    if [[ -s $work/err ]]; then
+      echo "      standard error:"
+      head -n 5 "$work/err" | sed 's/^/        /'
+    fi
+  fi
+}
+
+# Expected result lines for a run of addresses: lines PREFIX FIRST LAST TEXT
+lines() {
+  local i
+  for ((i = $2; i <= $3; i++)); do echo "$1.$i$4"; done
+}
+
+# ---------------------------------------------------------------- the world
+
+if ((!list_only)); then
+  work=$(mktemp -d "${TMPDIR:-/tmp}/fanecho-e2e-work.XXXXXX")
+  chmod 755 "$work"
+  mkdir "$work/bin"
+  # A copy that user 65534 may run, wherever the build lives.
+  install -m 755 "$binary" "$work/bin/"
+  if ! "$here/netns.sh" up "$world" --responder "$responder" --seconds 600; then
+    echo "run_e2e.sh: could not build the test namespace"
+    exit 1
+  fi
+  set_range "$mode_range"
+  # Include files, named relative to the working directory.
+  printf '# targets and options from a file\n/report:all\n\n   10.1.0.1\t\nanswer-one\n' >"$work/targets.txt"
+  printf '/include:inner.txt\n10.1.0.2\n' >"$work/outer.txt"
+  printf '/report:all\n/timeout:1\n10.2.0.1\n' >"$work/inner.txt"
+  printf '/report:all\r\n10.1.0.3\r\n  # a note\r\nanswer-two\r\n' >"$work/crlf.txt"
+  printf '/include:self.txt\n10.1.0.4\n' >"$work/self.txt"
+  printf 'answer-one # a remark\n/report:all /verbose\n10.1.0.5' >"$work/whole-lines.txt"
+  # 99 characters of comment, then the rest of the line as a piece of its own.
+  printf '#%s10.1.0.6\n' "$(printf 'x%.0s' $(seq 98))" >"$work/long-line.txt"
+
+  # What a bare start costs (wine takes a while): added to every time limit.
+  startup_ms=0
+  for _ in 1 2; do
+    start=$(now_ms)
+    run_fanecho 0 ""
+    elapsed=$(($(now_ms) - start))
+    ((elapsed > startup_ms)) && startup_ms=$elapsed
+  done
+  echo "fanecho e2e: $mode mode, binary $binary${runner:+, runner $runner}"
+fi
+suite_start=$(now_ms)
+
+# ---------------------------------------------------------------- cases
+
+# Summary forms and exit statuses.
+t summary.one_ok -- /report:all 10.1.0.1 <<'EOF'
+10.1.0.1 is ok
+
+machine is ok
+EOF
+t summary.one_not_ok -- /report:all /timeout:1 10.2.0.1 <<'EOF'
+10.2.0.1 could not be reached
+
+machine is not ok
+EOF
+t summary.two_ok -- 10.1.0.1 127.0.0.1 <<'EOF'
+
+all 2 machines are ok
+EOF
+t summary.two_none -- /timeout:1 10.2.0.1 10.2.0.2 <<'EOF'
+
+none of the 2 machines are ok
+EOF
+t summary.mixed -- /report:all /timeout:1 10.1.0.1 10.2.0.1 10.3.0.1 <<'EOF'
+10.1.0.1 is ok
+10.2.0.1 could not be reached
+10.3.0.1 could not be reached
+
+#machines sent / replied / timed-out = 3 / 1 / 2
+EOF
+t summary.no_target -- </dev/null
+t summary.only_control -- /report:all /timeout:1 /verbose /times:2 </dev/null
+
+# Host names from the namespace's hosts file; unknown names fail fast.
+t names.ok -- /report:all answer-one localhost <<'EOF'
+answer-one is ok
+localhost is ok
+
+all 2 machines are ok
+EOF
+t names.untranslatable --within 3 -- nosuch-host answer-one <<'EOF'
+nosuch-host could not be translated
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t names.none_translated --within 3 -- /report:ok nosuch-a nosuch-b.test <<'EOF'
+nosuch-a could not be translated
+nosuch-b.test could not be translated
+
+none of the 2 machines are ok
+EOF
+t names.silent -- /report:error /timeout:1 silent-one answer-two <<'EOF'
+silent-one could not be reached
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+
+# Address patterns.
+t patterns.range -- /report:all 10.1.0.1-4 <<'EOF'
+10.1.0.1 is ok
+10.1.0.2 is ok
+10.1.0.3 is ok
+10.1.0.4 is ok
+
+all 4 machines are ok
+EOF
+t patterns.lists -- /report:ok 10.1.2-1.7,5-6 <<'EOF'
+10.1.1.5 is ok
+10.1.1.6 is ok
+10.1.1.7 is ok
+10.1.2.5 is ok
+10.1.2.6 is ok
+10.1.2.7 is ok
+
+all 6 machines are ok
+EOF
+t patterns.mixed -- /report:all /timeout:1 10.1-2.0.5-6 <<'EOF'
+10.1.0.5 is ok
+10.1.0.6 is ok
+10.2.0.5 could not be reached
+10.2.0.6 could not be reached
+
+#machines sent / replied / timed-out = 4 / 2 / 2
+EOF
+t patterns.illegal -- /report:ok 10.1.0 10.1.0.1.2 "10.1.0.1 x" 10.1.0.1 <<'EOF'
+illegal IP address
+illegal IP address
+illegal IP address
+10.1.0.1 is ok
+
+machine is ok
+EOF
+t patterns.illegal_only -- 10.1.0 <<'EOF'
+illegal IP address
+EOF
+t patterns.odd_forms -- /report:ok 10.1..0..7 010.001.000.008 10.1.0.9. 10.1.0.300 10.1.0.x <<'EOF'
+10.1.0.7 is ok
+10.1.0.8 is ok
+10.1.0.9 is ok
+10.1.0.255 is ok
+10.1.0.0 is ok
+
+all 5 machines are ok
+EOF
+t patterns.hundreds -- /report:ok 10.1.1.1-254 < <(lines 10.1.1 1 254 " is ok"; printf '\nall 254 machines are ok\n')
+t patterns.long -- /report:ok "10.1.3.$(seq -s, 1 60)" < <(lines 10.1.3 1 60 " is ok"; printf '\nall 60 machines are ok\n')
+
+# An unreachable route fails at once, without waiting for the time-out.
+t unreachable.fast --within 3 -- /report:all 10.3.0.1-3 unreachable-one <<'EOF'
+10.3.0.1 could not be reached
+10.3.0.2 could not be reached
+10.3.0.3 could not be reached
+unreachable-one could not be reached
+
+none of the 4 machines are ok
+EOF
+# An ICMP error from a router ends the wait as well.
+t unreachable.icmp_error --within 3 -- /report:all 10.4.0.1-3 <<'EOF'
+10.4.0.1 could not be reached
+10.4.0.2 could not be reached
+10.4.0.3 could not be reached
+
+none of the 3 machines are ok
+EOF
+t unreachable.counted --within 3 -- /report:error 10.3.0.1 10.1.0.1 <<'EOF'
+10.3.0.1 could not be reached
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+
+# Replies that only the responder in the peer namespace gives.
+t responder.normal -- /report:all 10.5.0.2 <<'EOF'
+10.5.0.2 is ok
+
+machine is ok
+EOF
+t responder.invalid -- /report:error /timeout:1 10.5.0.2-4 <<'EOF'
+10.5.0.3 replied with invalid data
+10.5.0.4 replied with invalid data
+
+#machines sent / replied / timed-out = 3 / 1 / 2
+EOF
+t responder.invalid_verbose -- /report:all /verbose corrupt-host 10.5.0.4 <<'EOF'
+corrupt-host (10.5.0.3) replied with invalid data
+10.5.0.4 (?) replied with invalid data
+
+none of the 2 machines are ok
+EOF
+t responder.duplicate -- /report:all /times:3 10.5.0.5 10.5.0.2 <<'EOF'
+10.5.0.5 is ok
+10.5.0.2 is ok
+
+all 2 machines are ok
+EOF
+t responder.late -- /report:all /timeout:1 10.5.0.6 <<'EOF'
+10.5.0.6 could not be reached
+
+machine is not ok
+EOF
+# The reply to the first request arrives while the second one waits.
+t responder.late_for_next -- /report:all /timeout:1 /times:2 10.5.0.6 <<'EOF'
+10.5.0.6 could not be reached
+
+machine is not ok
+EOF
+t responder.wrong_reply -- /report:all /timeout:1 10.5.0.8-9 <<'EOF'
+10.5.0.8 could not be reached
+10.5.0.9 could not be reached
+
+none of the 2 machines are ok
+EOF
+# The kernel hands a datagram socket such packets; fanecho must refuse them.
+t responder.bad_checksum -- /report:all /timeout:1 10.5.0.13 <<'EOF'
+10.5.0.13 could not be reached
+
+machine is not ok
+EOF
+t responder.impostor -- /report:all /timeout:1 10.5.0.14 <<'EOF'
+10.5.0.14 could not be reached
+
+machine is not ok
+EOF
+t responder.foreign_first --within 3 -- /report:all 10.5.0.10 <<'EOF'
+10.5.0.10 is ok
+
+machine is ok
+EOF
+t responder.kernel_quiet -- /report:all /timeout:1 10.5.0.11 <<'EOF'
+10.5.0.11 could not be reached
+
+machine is not ok
+EOF
+t responder.delay --rtt 190-1500 -- /report:all /verbose 10.5.0.7 <<'EOF'
+10.5.0.7 (?) is ok; RTT = N msec
+
+machine is ok
+EOF
+t responder.all_at_once -- /report:error /timeout:1 10.5.0.2-14 <<'EOF'
+10.5.0.3 replied with invalid data
+10.5.0.4 replied with invalid data
+10.5.0.6 could not be reached
+10.5.0.8 could not be reached
+10.5.0.9 could not be reached
+10.5.0.11 could not be reached
+10.5.0.13 could not be reached
+10.5.0.14 could not be reached
+
+#machines sent / replied / timed-out = 13 / 5 / 8
+EOF
+
+# Several requests per target and their statistics.
+t times.stats -- /report:all /verbose /times:3 10.1.0.1 localhost <<'EOF'
+10.1.0.1 (?) is ok; min/avg/max RTT = N/N/N msec
+localhost (127.0.0.1) is ok; min/avg/max RTT = N/N/N msec
+
+all 2 machines are ok
+EOF
+t times.stats_delayed --rtt 190-1500 -- /report:ok /verbose /times:3 /timeout:2 10.5.0.7 <<'EOF'
+10.5.0.7 (?) is ok; min/avg/max RTT = N/N/N msec
+
+machine is ok
+EOF
+# Only every other request is answered: the missed one adds no 0 ms.
+t times.missed_replies --rtt 290-1500 -- /report:ok /verbose /times:3 /timeout:1 10.5.0.12 <<'EOF'
+10.5.0.12 (?) is ok; min/avg/max RTT = N/N/N msec
+
+machine is ok
+EOF
+t times.zero -- /report:all /times:0 10.1.0.1 answer-one <<'EOF'
+10.1.0.1 could not be reached
+answer-one could not be reached
+
+none of the 2 machines are ok
+EOF
+
+# Control options.
+t options.report_ok -- /report:ok /timeout:1 10.1.0.1 10.2.0.1 <<'EOF'
+10.1.0.1 is ok
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t options.report_error -- /report:error /timeout:1 10.1.0.1 10.2.0.1 <<'EOF'
+10.2.0.1 could not be reached
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t options.upper_case -- /REPORT:ALL /TIMEOUT:1 10.1.0.1 10.2.0.1 <<'EOF'
+10.1.0.1 is ok
+10.2.0.1 could not be reached
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t options.dash -- -Report:Ok -timeout:1 10.1.0.1 10.2.0.1 <<'EOF'
+10.1.0.1 is ok
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t options.report_bad -- /report:ok /report:al /report: /report:alls "/report: all" /timeout:1 10.1.0.1 10.2.0.1 <<'EOF'
+expected all, ok or error
+expected all, ok or error
+expected all, ok or error
+expected all, ok or error
+10.1.0.1 is ok
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t options.invalid -- /bogus -x / - --verbose /timeout /verb 10.1.0.1 <<'EOF'
+invalid control argument /bogus; try fanecho /? for more help
+invalid control argument -x; try fanecho /? for more help
+invalid control argument /; try fanecho /? for more help
+invalid control argument -; try fanecho /? for more help
+invalid control argument --verbose; try fanecho /? for more help
+invalid control argument /timeout; try fanecho /? for more help
+invalid control argument /verb; try fanecho /? for more help
+
+machine is ok
+EOF
+t options.verbose_spelling -- /VERBOSE:no /report:ok 10.1.0.12 <<'EOF'
+10.1.0.12 (?) is ok; RTT = N msec
+
+machine is ok
+EOF
+t options.help --help-at 1 -- /? <<'EOF'
+<help>
+EOF
+t options.help_then_targets --ordered --help-at 1 -- /?x /report:ok 10.1.0.1 <<'EOF'
+<help>
+10.1.0.1 is ok
+
+machine is ok
+EOF
+t options.size_zero -- /size:0 /report:all 10.1.0.1 10.5.0.2 localhost <<'EOF'
+10.1.0.1 is ok
+10.5.0.2 is ok
+localhost is ok
+
+all 3 machines are ok
+EOF
+t options.size_one -- /size:1 /report:error 10.5.0.4 10.5.0.2 <<'EOF'
+10.5.0.4 replied with invalid data
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t options.timeout -- /report:all /timeout:2 10.5.0.6 <<'EOF'
+10.5.0.6 is ok
+
+machine is ok
+EOF
+
+# Include files.
+t include.targets -- /include:targets.txt <<'EOF'
+10.1.0.1 is ok
+answer-one is ok
+
+all 2 machines are ok
+EOF
+# Settings made in a nested file hold after it ends.
+t include.nested -- /include:outer.txt 10.1.0.3 <<'EOF'
+10.2.0.1 could not be reached
+10.1.0.2 is ok
+10.1.0.3 is ok
+
+#machines sent / replied / timed-out = 3 / 2 / 1
+EOF
+t include.missing -- /report:all /include:nosuch.txt /include: 10.1.0.1 <<'EOF'
+file nosuch.txt not found
+file  not found
+10.1.0.1 is ok
+
+machine is ok
+EOF
+t include.crlf -- /include:crlf.txt <<'EOF'
+10.1.0.3 is ok
+answer-two is ok
+
+all 2 machines are ok
+EOF
+t include.self -- /report:ok /include:self.txt < <(
+  echo "include file self.txt nested too deep; ignoring it"
+  for _ in $(seq 11); do echo "10.1.0.4 is ok"; done
+  printf '\nall 11 machines are ok\n'
+)
+t include.whole_lines -- /include:whole-lines.txt <<'EOF'
+answer-one # a remark could not be translated
+expected all, ok or error
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t include.long_line -- /report:ok /include:long-line.txt <<'EOF'
+10.1.0.6 is ok
+
+machine is ok
+EOF
+
+# Verbose labels.
+t verbose.names -- /report:all /verbose answer-one localhost <<'EOF'
+answer-one (10.1.0.10) is ok; RTT = N msec
+localhost (127.0.0.1) is ok; RTT = N msec
+
+all 2 machines are ok
+EOF
+t verbose.reverse -- /report:all /verbose 10.1.0.10-12 127.0.0.1 <<'EOF'
+10.1.0.10 (answer-one) is ok; RTT = N msec
+10.1.0.11 (answer-two) is ok; RTT = N msec
+10.1.0.12 (?) is ok; RTT = N msec
+127.0.0.1 (localhost) is ok; RTT = N msec
+
+all 4 machines are ok
+EOF
+# The hosts file names 10.1.0.99 with more than 99 characters.
+long_name=""
+((list_only)) || long_name=$(awk '$1 == "10.1.0.99" { print $2 }' "/etc/netns/$world/hosts")
+((list_only || ${#long_name} > 99)) || echo "netns.sh no longer gives 10.1.0.99 a long name" >&2
+t verbose.long_name -- /report:ok /verbose 10.1.0.99 <<EOF
+10.1.0.99 (${long_name:0:99}) is ok; RTT = N msec
+
+machine is ok
+EOF
+t verbose.bare_failures -- /report:all /verbose /timeout:1 silent-one 10.2.0.10 nosuch-host <<'EOF'
+silent-one could not be reached
+10.2.0.10 could not be reached
+nosuch-host could not be translated
+
+none of the 3 machines are ok
+EOF
+
+# ICMP permission.
+t permission.none --nobody --range "1 0" --rc 3 -- /report:all 10.1.0.1 answer-one <<'EOF'
+fanecho: no permission to send ICMP echo requests ...
+EOF
+t permission.help --nobody --range "1 0" --help-at 1 -- /? <<'EOF'
+<help>
+EOF
+t permission.datagram_user --nobody --only datagram -- /report:ok 10.1.0.1 answer-one <<'EOF'
+10.1.0.1 is ok
+answer-one is ok
+
+all 2 machines are ok
+EOF
+
+# Many targets at once.
+t many.thousand -- 10.1.0-3.0-255 <<'EOF'
+
+all 1024 machines are ok
+EOF
+t many.mixed -- /report:error /timeout:1 10.1-2.0.0-199 < <(
+  lines 10.2.0 0 199 " could not be reached"
+  printf '\n#machines sent / replied / timed-out = 400 / 200 / 200\n'
+)
+t many.limit --within 30 -- /report:error 10.1.0-39.0-255 answer-one < <(
+  lines 10.1.39 16 255 "" | sed 's/^/too many addresses; ignoring /'
+  echo "too many addresses; ignoring answer-one"
+  printf '\nall 10000 machines are ok\n'
+)
+# Far more waiting workers than open files allowed: they take turns.
+same_target=()
+for _ in $(seq 300); do same_target+=(10.5.0.7); done
+t many.few_descriptors --nofile 64 -- /report:error /timeout:3 "${same_target[@]}" <<'EOF'
+
+all 300 machines are ok
+EOF
+
+# ---------------------------------------------------------------- the end
+
+((list_only)) && exit 0
+if [[ -n $cases ]]; then
+  IFS=', ' read -ra items <<<"$cases"
+  for item in "${items[@]}"; do
+    if [[ $item != -* && -z ${item_used[$item]-} ]]; then
+      echo "FAIL  no case or group called '$item'"
+      failed=$((failed + 1))
+    fi
+  done
+fi
+echo "fanecho e2e: $mode mode took $((($(now_ms) - suite_start) / 1000)) s"
+echo "$passed passed, $failed failed"
+((failed == 0))
