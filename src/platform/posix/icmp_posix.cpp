@@ -50,12 +50,14 @@ struct SocketChoice {
   int type = -1;  // SOCK_DGRAM, SOCK_RAW, or -1 when neither may be opened
   int datagramError = 0;
   int rawError = 0;
+  unsigned processId = 0;  // getpid() is a system call each time
 };
 
 // Opens each kind once to see which one this process may use. Datagram
 // sockets come first: they need no privilege and see only their own replies.
 SocketChoice chooseSocket() {
   SocketChoice choice;
+  choice.processId = static_cast<unsigned>(getpid());
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (fd >= 0) {
     close(fd);
@@ -80,13 +82,22 @@ const SocketChoice& socketChoice() {
   return choice;
 }
 
-std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
-  std::uint32_t sum = 0;
+// The ones' complement sum of 16-bit words, unfolded so that pieces of even
+// length can be summed one after another.
+std::uint32_t addWords(const std::uint8_t* data, std::size_t length, std::uint32_t sum) {
   for (std::size_t i = 0; i + 1 < length; i += 2)
     sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
   if (length % 2 != 0) sum += static_cast<std::uint32_t>(data[length - 1] << 8);
+  return sum;
+}
+
+std::uint16_t foldSum(std::uint32_t sum) {
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<std::uint16_t>(~sum);
+}
+
+std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
+  return foldSum(addWords(data, length, 0));
 }
 
 std::uint32_t statusFromIcmp(std::uint8_t type, std::uint8_t code) {
@@ -117,7 +128,11 @@ using Clock = std::chrono::steady_clock;
 // The identifier and sequence number a packet carries, as sent.
 struct EchoId {
   std::uint8_t bytes[4];
-  bool matches(const std::uint8_t* header) const { return std::memcmp(header + 4, bytes, 4) == 0; }
+  bool sequenceOnly;
+  bool matches(const std::uint8_t* header) const {
+    return sequenceOnly ? std::memcmp(header + 6, bytes + 2, 2) == 0
+                        : std::memcmp(header + 4, bytes, 4) == 0;
+  }
 };
 
 // Reads one ICMP error that the kernel queued for this socket. True when it
@@ -191,14 +206,15 @@ IcmpHandle icmpCreatePosix() {
     if (!waitForFreeDescriptor(errno)) return -1;
   }
   openSockets.fetch_add(1, std::memory_order_relaxed);
-  // ICMP errors (unreachable and the like) end the wait at once.
-  const int on = 1;
-  setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
   if (type == SOCK_RAW) {
+    // First, as it narrows what the socket takes in before it is connected.
     icmp_filter filter{};
     filter.data = ~(1u << kEchoReply);
     setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
   }
+  // ICMP errors (unreachable and the like) end the wait at once.
+  const int on = 1;
+  setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
   return fd;
 }
 
@@ -219,59 +235,64 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
   target.sin_family = AF_INET;
   target.sin_addr.s_addr = address;
 
-  std::uint8_t packet[kIcmpHeaderSize + kLargestRequest];
   if (requestSize > kLargestRequest) {
     reply->Status = kIpGeneralFailure;
     return 0;
   }
-  const std::size_t packetSize = kIcmpHeaderSize + requestSize;
   const std::uint16_t sequence = htons(nextSequence.fetch_add(1, std::memory_order_relaxed));
   // A raw socket's identifier is ours to pick: the process and the
   // descriptor, which no other socket of this process has at the moment.
   const std::uint16_t identifier =
-      raw ? htons(static_cast<std::uint16_t>(static_cast<unsigned>(getpid()) * 31u +
+      raw ? htons(static_cast<std::uint16_t>(socketChoice().processId * 31u +
                                              static_cast<unsigned>(fd)))
           : 0;
-  packet[0] = kEchoRequest;
-  packet[1] = 0;
-  packet[2] = packet[3] = 0;
-  std::memcpy(packet + 4, &identifier, 2);
-  std::memcpy(packet + 6, &sequence, 2);
-  std::memcpy(packet + kIcmpHeaderSize, request, requestSize);
+  // The header goes out in front of the caller's data rather than with a
+  // copy of it: a packet-sized buffer here would cost every one of ten
+  // thousand waiting workers another page of stack.
+  std::uint8_t header[kIcmpHeaderSize] = {kEchoRequest, 0, 0, 0};
+  std::memcpy(header + 4, &identifier, 2);
+  std::memcpy(header + 6, &sequence, 2);
   if (raw) {
-    const std::uint16_t sum = htons(checksum(packet, packetSize));
-    std::memcpy(packet + 2, &sum, 2);
+    const std::uint32_t sum =
+        addWords(static_cast<const std::uint8_t*>(request), requestSize,
+                 addWords(header, kIcmpHeaderSize, 0));
+    const std::uint16_t folded = htons(foldSum(sum));
+    std::memcpy(header + 2, &folded, 2);
   }
+  iovec parts[2] = {{header, kIcmpHeaderSize}, {const_cast<void*>(request), requestSize}};
+  msghdr message{};
+  message.msg_iov = parts;
+  message.msg_iovlen = 2;
 
   const Clock::time_point sent = Clock::now();
   const Clock::time_point deadline = sent + std::chrono::milliseconds(timeoutMs);
-  ssize_t written;
   if (raw) {
     if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
       reply->Status = statusFromSendError(errno);
       return 0;
     }
-    written = send(fd, packet, packetSize, 0);
+    // Until now the socket took in every echo reply of the namespace; with
+    // thousands of workers those can fill its buffer before ours arrives,
+    // and the kernel would drop ours. None of them is an answer to us yet.
+    std::uint8_t discard;
+    while (recv(fd, &discard, 1, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+    }
   } else {
-    written = sendto(fd, packet, packetSize, 0, reinterpret_cast<const sockaddr*>(&target),
-                     sizeof target);
+    message.msg_name = &target;
+    message.msg_namelen = sizeof target;
   }
-  if (written < 0) {
+  if (sendmsg(fd, &message, 0) < 0) {
     reply->Status = statusFromSendError(errno);
     return 0;
   }
 
+  // The kernel puts a datagram socket's own identifier in place of ours and
+  // hands that socket only replies and errors carrying it, so there only
+  // the sequence number is left to check.
   EchoId id;
+  std::memcpy(id.bytes, &identifier, 2);
   std::memcpy(id.bytes + 2, &sequence, 2);
-  if (raw) {
-    std::memcpy(id.bytes, &identifier, 2);
-  } else {
-    // The kernel put the socket's own identifier in place of ours.
-    sockaddr_in local{};
-    socklen_t localSize = sizeof local;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize);
-    std::memcpy(id.bytes, &local.sin_port, 2);
-  }
+  id.sequenceOnly = !raw;
 
   std::uint8_t incoming[60 + kIcmpHeaderSize + 1500];
   for (;;) {

@@ -1,8 +1,10 @@
 // POSIX back end: threads, the console lock, standard output and names.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <new>
 #include <vector>
 
+#include "common/run_settings.h"
 #include "platform/platform.h"
 #include "platform/posix/icmp_posix.h"
 
@@ -34,9 +37,23 @@ pthread_mutex_t consoleMutex = PTHREAD_MUTEX_INITIALIZER;
 bool startSockets() {
   // Every worker holds a socket while it waits: allow as many as we may.
   struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return true;
+  if (limit.rlim_cur < limit.rlim_max) {
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  // Grow the descriptor table to a full table's worth now, while no worker
+  // runs: grown later, every doubling waits for an RCU grace period and holds
+  // up each worker opening a socket meanwhile. F_DUPFD, unlike dup2, never
+  // closes a descriptor that is already there.
+  const rlim_t wanted = kMaxWorkers + 64;
+  const int highest = static_cast<int>((limit.rlim_cur < wanted ? limit.rlim_cur : wanted) - 1);
+  for (int source = 0; source <= 2; ++source) {
+    const int high = fcntl(source, F_DUPFD_CLOEXEC, highest);
+    if (high >= 0) {
+      close(high);
+      break;
+    }
   }
   return true;
 }
@@ -88,50 +105,147 @@ void reverseName(std::uint32_t address, char* name, std::size_t size) {
   std::snprintf(name, size, "%s", host);
 }
 
-// What a new thread runs; made by startThread, released by the thread.
-struct ThreadStart {
+// Worker stacks. glibc maps, guards and unmaps a stack for every thread, and
+// with ten thousand threads those calls, and the mapping they keep splitting
+// and merging, cost more than the threads themselves. So stacks are slots of
+// one reservation made at the first start, each below a guard page that the
+// kernel keeps in its page tables (MADV_GUARD_INSTALL: no split mapping), and
+// a slot is used again once its thread has been joined. Where the kernel
+// cannot place such guards, or the slots run out, a thread gets a stack of
+// glibc's as before.
+#ifndef MADV_GUARD_INSTALL
+#define MADV_GUARD_INSTALL 102  // Linux 6.13
+#endif
+
+constexpr std::uint32_t kStackSlots = kMaxWorkers;
+constexpr std::uint32_t kNoSlot = 0xFFFFFFFFu;
+
+// What a thread runs, and on which stack. A thread's handle points at it:
+// the routine needs no allocation of its own, and the thread touches no heap.
+struct Worker {
+  pthread_t thread;
   ThreadRoutine routine;
   void* argument;
+  bool lowered;
+  std::uint32_t slot;  // kNoSlot: glibc's stack, and this record is on the heap
 };
 
-void* runRoutine(void* start) {
-  const ThreadStart what = *static_cast<ThreadStart*>(start);
-  delete static_cast<ThreadStart*>(start);
-  what.routine(what.argument);
+pthread_mutex_t slotMutex = PTHREAD_MUTEX_INITIALIZER;
+char* stackArena = nullptr;
+bool stackArenaTried = false;
+std::size_t guardSize = 0;
+Worker slotWorkers[kStackSlots];
+bool slotGuarded[kStackSlots];
+std::uint32_t freeSlots[kStackSlots];
+std::uint32_t freeSlotCount = 0;
+std::uint32_t unusedSlot = 0;  // slots from here on were never handed out
+
+std::size_t slotSize() { return guardSize + kWorkerStackSize; }
+
+bool guardSlot(std::uint32_t slot) {
+  if (!slotGuarded[slot]) {
+    slotGuarded[slot] =
+        madvise(stackArena + slot * slotSize(), guardSize, MADV_GUARD_INSTALL) == 0;
+  }
+  return slotGuarded[slot];
+}
+
+// Under slotMutex.
+void reserveStacks() {
+  stackArenaTried = true;
+  guardSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  // Only touched pages are backed; MAP_STACK keeps huge pages out, which
+  // would back a few bytes of stack with 2 MiB.
+  void* arena = mmap(nullptr, kStackSlots * slotSize(), PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+  if (arena == MAP_FAILED) return;
+  stackArena = static_cast<char*>(arena);
+  madvise(stackArena, kStackSlots * slotSize(), MADV_NOHUGEPAGE);
+  if (!guardSlot(0)) {
+    // An older kernel: no stack without a guard, so glibc's stacks after all.
+    munmap(arena, kStackSlots * slotSize());
+    stackArena = nullptr;
+  }
+}
+
+// A record with a stack slot, or null.
+Worker* takeSlot() {
+  std::uint32_t slot = kNoSlot;
+  pthread_mutex_lock(&slotMutex);
+  if (!stackArenaTried) reserveStacks();
+  if (stackArena != nullptr) {
+    if (freeSlotCount > 0) {
+      slot = freeSlots[--freeSlotCount];
+    } else if (unusedSlot < kStackSlots) {
+      slot = unusedSlot++;
+    }
+  }
+  pthread_mutex_unlock(&slotMutex);
+  // A slot whose guard cannot be placed stays out of use.
+  if (slot == kNoSlot || !guardSlot(slot)) return nullptr;
+  slotWorkers[slot].slot = slot;
+  return &slotWorkers[slot];
+}
+
+void releaseWorker(Worker* worker) {
+  if (worker->slot == kNoSlot) {
+    delete worker;
+    return;
+  }
+  pthread_mutex_lock(&slotMutex);
+  freeSlots[freeSlotCount++] = worker->slot;
+  pthread_mutex_unlock(&slotMutex);
+}
+
+void* runWorker(void* record) {
+  const Worker& worker = *static_cast<const Worker*>(record);
+  if (worker.lowered) {
+    // One step below normal: a nice value one higher, for this thread alone.
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice + 1);
+  }
+  worker.routine(worker.argument);
   return nullptr;
 }
 
-void* runLowered(void* start) {
-  // One step below normal: a nice value one higher, for this thread alone.
-  errno = 0;
-  const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
-  if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice + 1);
-  return runRoutine(start);
-}
-
 ThreadHandle startThread(ThreadRoutine routine, void* argument, ThreadPriority priority) {
-  auto* start = new (std::nothrow) ThreadStart{routine, argument};
-  if (start == nullptr) return nullptr;
+  Worker* worker = takeSlot();
+  if (worker == nullptr) {
+    worker = new (std::nothrow) Worker{};
+    if (worker == nullptr) return nullptr;
+    worker->slot = kNoSlot;
+  }
+  worker->routine = routine;
+  worker->argument = argument;
+  worker->lowered = priority == ThreadPriority::belowNormal;
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
-  pthread_attr_setstacksize(&attributes, kWorkerStackSize);
-  pthread_t thread;
-  const int failed =
-      pthread_create(&thread, &attributes,
-                     priority == ThreadPriority::belowNormal ? runLowered : runRoutine, start);
+  if (worker->slot != kNoSlot) {
+    pthread_attr_setstack(&attributes, stackArena + worker->slot * slotSize() + guardSize,
+                          kWorkerStackSize);
+  } else {
+    pthread_attr_setstacksize(&attributes, kWorkerStackSize);
+  }
+  const int failed = pthread_create(&worker->thread, &attributes, runWorker, worker);
   pthread_attr_destroy(&attributes);
   if (failed != 0) {
-    delete start;
+    releaseWorker(worker);
     return nullptr;
   }
-  static_assert(sizeof(pthread_t) <= sizeof(ThreadHandle));
-  return reinterpret_cast<ThreadHandle>(thread);
+  return worker;
 }
 
 bool waitForThreads(const ThreadHandle* handles, std::uint32_t count) {
   bool allJoined = true;
   for (std::uint32_t i = 0; i < count; ++i) {
-    if (pthread_join(reinterpret_cast<pthread_t>(handles[i]), nullptr) != 0) allJoined = false;
+    auto* worker = static_cast<Worker*>(handles[i]);
+    if (pthread_join(worker->thread, nullptr) != 0) {
+      // It may still be running on its stack: keep both.
+      allJoined = false;
+      continue;
+    }
+    releaseWorker(worker);
   }
   return allJoined;
 }
