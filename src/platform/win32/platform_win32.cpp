@@ -105,6 +105,13 @@ std::uint32_t icmpSendEcho(IcmpHandle handle, std::uint32_t address, const void*
       IcmpSendEcho(reinterpret_cast<HANDLE>(handle), static_cast<IPAddr>(address),
                    const_cast<void*>(request), requestSize, nullptr, &area, replySize, timeoutMs);
 
+  // A reply that carries our identifier and sequence number but comes from
+  // another host is no answer from the target, as on Linux. wine's ICMP
+  // layer does not check the source.
+  if (count != 0 && area.record.Status == IP_SUCCESS && area.record.Address != address) {
+    reply->Status = kIpGeneralFailure;
+    return 0;
+  }
   reply->Status = area.record.Status;
   reply->RoundTripTime = area.record.RoundTripTime;
   reply->DataSize = area.record.DataSize;
