@@ -394,12 +394,12 @@ localhost is ok
 
 all 2 machines are ok
 EOF
-t names.untranslatable --within 3 -- nosuch-host answer-one <<'EOF'
+t names.untranslatable --within 4 -- nosuch-host answer-one <<'EOF'
 nosuch-host could not be translated
 
 #machines sent / replied / timed-out = 2 / 1 / 1
 EOF
-t names.none_translated --within 3 -- /report:ok nosuch-a nosuch-b.test <<'EOF'
+t names.none_translated --within 4 -- /report:ok nosuch-a nosuch-b.test <<'EOF'
 nosuch-a could not be translated
 nosuch-b.test could not be translated
 
@@ -462,7 +462,7 @@ t patterns.hundreds -- /report:ok 10.1.1.1-254 < <(lines 10.1.1 1 254 " is ok"; 
 t patterns.long -- /report:ok "10.1.3.$(seq -s, 1 60)" < <(lines 10.1.3 1 60 " is ok"; printf '\nall 60 machines are ok\n')
 
 # An unreachable route fails at once, without waiting for the time-out.
-t unreachable.fast --within 3 -- /report:all 10.3.0.1-3 unreachable-one <<'EOF'
+t unreachable.fast --within 4 -- /report:all /timeout:10 10.3.0.1-3 unreachable-one <<'EOF'
 10.3.0.1 could not be reached
 10.3.0.2 could not be reached
 10.3.0.3 could not be reached
@@ -471,14 +471,14 @@ unreachable-one could not be reached
 none of the 4 machines are ok
 EOF
 # An ICMP error from a router ends the wait as well.
-t unreachable.icmp_error --within 3 -- /report:all 10.4.0.1-3 <<'EOF'
+t unreachable.icmp_error --within 4 -- /report:all /timeout:10 10.4.0.1-3 <<'EOF'
 10.4.0.1 could not be reached
 10.4.0.2 could not be reached
 10.4.0.3 could not be reached
 
 none of the 3 machines are ok
 EOF
-t unreachable.counted --within 3 -- /report:error 10.3.0.1 10.1.0.1 <<'EOF'
+t unreachable.counted --within 4 -- /report:error /timeout:10 10.3.0.1 10.1.0.1 <<'EOF'
 10.3.0.1 could not be reached
 
 #machines sent / replied / timed-out = 2 / 1 / 1
@@ -536,7 +536,7 @@ t responder.impostor -- /report:all /timeout:1 10.5.0.14 <<'EOF'
 
 machine is not ok
 EOF
-t responder.foreign_first --within 3 -- /report:all 10.5.0.10 <<'EOF'
+t responder.foreign_first --within 4 -- /report:all /timeout:10 10.5.0.10 <<'EOF'
 10.5.0.10 is ok
 
 machine is ok
