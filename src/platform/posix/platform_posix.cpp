@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -25,7 +26,11 @@ namespace fanecho {
 namespace {
 
 // A worker needs little stack: its reply buffers and the resolver's. Ten
-// thousand of glibc's default 8 MiB reservations would be needless.
+// thousand of glibc's default 8 MiB reservations would be needless. What
+// counts towards memory is what a worker touches: the page with glibc's
+// thread block and one more, as long as the frames down to the wait in
+// icmpSendEchoPosix stay under about 3.5 KiB; a third page would cost 40 MiB
+// at ten thousand workers.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr std::size_t kWorkerStackSize = 1024 * 1024;
 #else
@@ -154,6 +159,7 @@ bool guardSlot(std::uint32_t slot) {
 void reserveStacks() {
   stackArenaTried = true;
   guardSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  if (kStackSlots > SIZE_MAX / slotSize()) return;  // a 32-bit address space
   // Only touched pages are backed; MAP_STACK keeps huge pages out, which
   // would back a few bytes of stack with 2 MiB.
   void* arena = mmap(nullptr, kStackSlots * slotSize(), PROT_READ | PROT_WRITE,
