@@ -100,7 +100,8 @@ std::uint32_t icmpSendEcho(IcmpHandle handle, std::uint32_t address, const void*
   // The caller judges the record as the call leaves it, its preset Status
   // included when the call writes nothing.
   area.record.Status = reply->Status;
-  const DWORD replySize = static_cast<DWORD>(sizeof(ICMP_ECHO_REPLY) + requestSize + kIcmpErrorRoom);
+  const DWORD replySize =
+      static_cast<DWORD>(sizeof(ICMP_ECHO_REPLY) + requestSize + kIcmpErrorRoom);
   const DWORD count =
       IcmpSendEcho(reinterpret_cast<HANDLE>(handle), static_cast<IPAddr>(address),
                    const_cast<void*>(request), requestSize, nullptr, &area, replySize, timeoutMs);
@@ -121,8 +122,9 @@ std::uint32_t icmpSendEcho(IcmpHandle handle, std::uint32_t address, const void*
   const unsigned char* end = area.bytes + replySize;
   if (data != nullptr && data >= area.bytes && data <= end) {
     const std::size_t available = static_cast<std::size_t>(end - data);
-    std::memcpy(dataArea, data,
-                std::min({static_cast<std::size_t>(area.record.DataSize), available, dataAreaSize}));
+    std::memcpy(
+        dataArea, data,
+        std::min({static_cast<std::size_t>(area.record.DataSize), available, dataAreaSize}));
     reply->Data = dataArea;
   }
   return count;
@@ -183,10 +185,9 @@ void flushOut() { std::fflush(stdout); }
 }  // namespace
 
 PlatformOps platform = {
-    startSockets,     stopSockets,      resolveName,  reverseName,
-    icmpProblem,      icmpCreate,       icmpSendEcho, icmpClose,
-    startThread,      waitForThreads,   sleepMs,      consoleLockInit,
-    consoleLockEnter, consoleLockLeave, writeOut,     flushOut,
+    startSockets,     stopSockets,      resolveName, reverseName,    icmpProblem, icmpCreate,
+    icmpSendEcho,     icmpClose,        startThread, waitForThreads, sleepMs,     consoleLockInit,
+    consoleLockEnter, consoleLockLeave, writeOut,    flushOut,
 };
 
 }  // namespace fanecho

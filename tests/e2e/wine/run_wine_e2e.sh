@@ -103,14 +103,31 @@ echo "wine prefix $WINEPREFIX made in $((($(date +%s%N) - start) / 1000000)) ms"
 status=$?
 [[ $cases == "$default_cases" ]] || exit $status
 
-# Large runs of answering targets, with no time limit but the overall one.
-# The suite's namespace is gone, and wine_runner.sh would refuse a server
-# left running in it: start afresh in a world of our own.
+# The Win32 back end's own checks, and large runs of answering targets with
+# no time limit but the overall one. The suite's namespace is gone, and
+# wine_runner.sh would refuse a server left running in it: start afresh in
+# a world of our own.
 stop_server
 world=fe-wine$$
 trap 'cleanup; "$here/../netns.sh" down "$world"' EXIT
 "$here/../netns.sh" up "$world" --responder "$responder" --seconds 600 || exit 1
-big_passed=0 big_failed=0
+only_passed=0 only_failed=0
+
+# Built beside fanecho.exe by the win32 preset.
+checks=$(dirname "$binary")/tests/win32/platform_win32_test.exe
+if [[ -f $checks ]]; then
+  if report=$(timeout 120 ip netns exec "$world" "$here/wine_runner.sh" "$checks"); then
+    only_passed=$((only_passed + 1))
+    echo "ok    wine.platform_win32 ($(grep -c '^ok' <<<"$report") checks)"
+  else
+    only_failed=$((only_failed + 1))
+    echo "FAIL  wine.platform_win32"
+    sed 's/\r$//; s/^/      /' <<<"$report"
+  fi
+else
+  echo "skip  wine.platform_win32 (no $checks)"
+fi
+
 # large NAME SECONDS SUMMARY REFUSALS -- ARGUMENTS...: exit status 0, the
 # summary line, and REFUSALS "too many addresses" lines before it.
 large() {
@@ -129,10 +146,10 @@ large() {
   head -n -2 "$out" | grep -qv '^too many addresses; ignoring ' && problems+="unexpected lines; "
   rm -f "$out"
   if [[ -z $problems ]]; then
-    big_passed=$((big_passed + 1))
+    only_passed=$((only_passed + 1))
     echo "ok    $name ($((elapsed / 1000)).$((elapsed % 1000 / 100)) s)"
   else
-    big_failed=$((big_failed + 1))
+    only_failed=$((only_failed + 1))
     echo "FAIL  $name ($((elapsed / 1000)).$((elapsed % 1000 / 100)) s): fanecho $*"
     echo "      $problems"
   fi
@@ -140,5 +157,5 @@ large() {
 large wine.answering_2048 120 "all 2048 machines are ok" 0 -- /report:error 10.1.0-7.0-255
 # 10240 addresses and a name: the last 240 and the name are refused.
 large wine.limit_10000 300 "all 10000 machines are ok" 241 -- /report:error 10.1.0-39.0-255 answer-one
-echo "wine large runs: $big_passed passed, $big_failed failed"
-((status == 0 && big_failed == 0))
+echo "wine only: $only_passed passed, $only_failed failed"
+((status == 0 && only_failed == 0))
