@@ -31,7 +31,7 @@ namespace {
 // Bounds on one run, so that a file including itself many times over stays
 // a matter of milliseconds: files opened, bytes read and pieces handled over
 // all opens, and targets named.
-constexpr std::uint64_t kMaxOpens = 2048;
+constexpr std::uint64_t kMaxOpens = 256;
 constexpr std::uint64_t kMaxBytesRead = 4u << 20;
 constexpr std::uint64_t kMaxPieces = 200000;
 constexpr std::uint64_t kMaxTargets = kMaxWorkers + 10000;
