@@ -151,7 +151,9 @@ TEST(Concurrency, SettingsChangeWhileThousandsOfWorkersRun) {
           ++expectedFailed;
           break;
       }
-      if (fourth % 16 == 1) fake.addReverseName(address, "host-" + std::to_string(third * 256 + fourth));
+      if (fourth % 16 == 1) {
+        fake.addReverseName(address, "host-" + std::to_string(third * 256 + fourth));
+      }
     }
   }
   fake.addHost("alpha", 10, 0, 9, 2);
