@@ -69,9 +69,11 @@ struct Model {
       }
     } else if (has("timeout:")) {
       const std::int64_t seconds = number(value.substr(8));
-      timeoutMs = static_cast<std::uint32_t>(std::clamp<std::int64_t>(seconds * 1000, 0, kInt32Max));
+      timeoutMs =
+          static_cast<std::uint32_t>(std::clamp<std::int64_t>(seconds * 1000, 0, kInt32Max));
     } else if (has("size:")) {
-      const auto bytes = static_cast<std::uint32_t>(static_cast<std::int32_t>(number(value.substr(5))));
+      const auto bytes =
+          static_cast<std::uint32_t>(static_cast<std::int32_t>(number(value.substr(5))));
       payloadSize = bytes > kMaxPayloadSize ? kMaxPayloadSize : bytes;
     } else if (has("verbose")) {
       verbose = 1;

@@ -12,12 +12,12 @@
 #include <vector>
 
 // Unlike assert, also active in release builds; libFuzzer saves the input.
-#define FUZZ_CHECK(condition)                                                               \
-  do {                                                                                      \
-    if (!(condition)) {                                                                     \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                         \
-    }                                                                                       \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)
 
 namespace fanecho::fuzz {

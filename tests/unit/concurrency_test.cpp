@@ -56,9 +56,8 @@ class FirstPatternGate {
   }
 
   static std::uint32_t heldSend(IcmpHandle handle, std::uint32_t address, const void* request,
-                                std::uint16_t requestSize, EchoReply* reply,
-                                std::uint8_t* dataArea, std::size_t dataAreaSize,
-                                std::uint32_t timeoutMs) {
+                                std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
+                                std::size_t dataAreaSize, std::uint32_t timeoutMs) {
     FirstPatternGate& gate = *instance_;
     if (isHeld(address)) {
       std::unique_lock<std::mutex> lock(gate.mutex_);
@@ -130,8 +129,8 @@ TEST(Concurrency, SettingsChangeWhileThousandsOfWorkersRun) {
   std::map<std::string, Kind> kinds;
   for (int third = 0; third < 8; ++third) {
     for (int fourth = 0; fourth < 256; ++fourth) {
-      const std::uint32_t address = addressOf(10, 0, static_cast<std::uint8_t>(third),
-                                              static_cast<std::uint8_t>(fourth));
+      const std::uint32_t address =
+          addressOf(10, 0, static_cast<std::uint8_t>(third), static_cast<std::uint8_t>(fourth));
       const Kind kind = kindOf(third, fourth);
       kinds["10.0." + std::to_string(third) + "." + std::to_string(fourth)] = kind;
       switch (kind) {
@@ -164,9 +163,9 @@ TEST(Concurrency, SettingsChangeWhileThousandsOfWorkersRun) {
   const int targets = 2048 + 3;
 
   FirstPatternGate gate;
-  const auto run = runWith(fake, {"10.0.0-3.0-255", "/report:all", "/timeout:2", "/bogus",
-                                  "10.0.4-7.0-255", "alpha", "beta", "ghost", "/size:100",
-                                  "/times:2", "/?", "/verbose"});
+  const auto run =
+      runWith(fake, {"10.0.0-3.0-255", "/report:all", "/timeout:2", "/bogus", "10.0.4-7.0-255",
+                     "alpha", "beta", "ghost", "/size:100", "/times:2", "/?", "/verbose"});
   ASSERT_TRUE(gate.inTime());
 
   EXPECT_EQ(fake.started.size(), static_cast<std::size_t>(targets));
