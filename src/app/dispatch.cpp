@@ -1,5 +1,7 @@
 #include "app/dispatch.h"
 
+#include <vector>
+
 #include "app/control_options.h"
 #include "common/console.h"
 #include "patterns/pattern_expansion.h"
@@ -39,9 +41,10 @@ RunOutcome runFanecho(int argc, const char* const* argv) {
   printSummary(table->workerCount());
   stopNetwork();
   if (!allEnded) {
-    // Workers still running keep using their jobs until the process ends.
-    table->abandonJobs();
-    static_cast<void>(table.release());
+    // Workers that were not waited for use their jobs until the process
+    // ends, so their table is kept (and reachable) for good.
+    static auto* const stillRunning = new std::vector<WorkerTable*>;
+    stillRunning->push_back(table.release());
   }
   return {settings.exitStatus.load(), allEnded};
 }

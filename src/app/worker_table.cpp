@@ -71,8 +71,4 @@ bool WorkerTable::waitForWorkers() {
   return true;
 }
 
-void WorkerTable::abandonJobs() {
-  for (std::uint32_t i = 0; i < workerCount_; ++i) static_cast<void>(jobs_[i].release());
-}
-
 }  // namespace fanecho

@@ -23,9 +23,6 @@ class WorkerTable {
   // still be running and their jobs must outlive them.
   bool waitForWorkers();
 
-  // Gives up ownership of the jobs (workers may still be using them).
-  void abandonJobs();
-
  private:
   bool waitForGroup(const ThreadHandle* group, std::uint32_t count);
 
