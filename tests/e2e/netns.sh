@@ -15,12 +15,12 @@
 #   10.4.0.0/16   routed via NAMEp, which answers with ICMP destination
 #                 unreachable: the error arrives from the network
 #   10.5.0.0/24   the veth to NAMEp (10.5.0.1 on our side). NAMEp holds
-#                 10.5.0.2-14, its kernel ignores echo requests and
+#                 10.5.0.2-15, its kernel ignores echo requests and
 #                 fanecho_responder answers instead:
 #                   .2 normal     .3 corrupt    .4 truncate   .5 duplicate
 #                   .6 late:1500  .7 delay:200  .8 wrong-id   .9 wrong-seq
 #                   .10 foreign   .11 no rule (silent)        .12 alternate:300
-#                   .13 bad-checksum                          .14 impostor
+#                   .13 bad-checksum  .14 impostor  .15 pad
 #
 # Names come from /etc/netns/NAME/hosts, which `ip netns exec NAME` mounts
 # over /etc/hosts; resolv.conf points at 127.0.0.1, where nothing listens,
@@ -47,7 +47,8 @@ check_name() {
 responder_rules() {
   echo 10.5.0.2=normal 10.5.0.3=corrupt 10.5.0.4=truncate 10.5.0.5=duplicate \
     10.5.0.6=late:1500 10.5.0.7=delay:200 10.5.0.8=wrong-id 10.5.0.9=wrong-seq \
-    10.5.0.10=foreign 10.5.0.12=alternate:300 10.5.0.13=bad-checksum 10.5.0.14=impostor
+    10.5.0.10=foreign 10.5.0.12=alternate:300 10.5.0.13=bad-checksum 10.5.0.14=impostor \
+    10.5.0.15=pad
 }
 
 write_name_files() {
@@ -105,7 +106,7 @@ up() {
   ip -n "$name" link set veth0 up
   ip -n "$peer" link set lo up
   local host
-  for host in $(seq 2 14); do ip -n "$peer" addr add "10.5.0.$host/24" dev veth0; done
+  for host in $(seq 2 15); do ip -n "$peer" addr add "10.5.0.$host/24" dev veth0; done
   ip -n "$peer" link set veth0 up
   ip netns exec "$peer" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
   # The peer as a router that knows no way on: its errors come back at once

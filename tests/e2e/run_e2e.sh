@@ -490,11 +490,12 @@ t responder.normal -- /report:all 10.5.0.2 <<'EOF'
 
 machine is ok
 EOF
-t responder.invalid -- /report:error /timeout:1 10.5.0.2-4 <<'EOF'
+t responder.invalid -- /report:error /timeout:1 10.5.0.2-4,15 <<'EOF'
 10.5.0.3 replied with invalid data
 10.5.0.4 replied with invalid data
+10.5.0.15 replied with invalid data
 
-#machines sent / replied / timed-out = 3 / 1 / 2
+#machines sent / replied / timed-out = 4 / 1 / 3
 EOF
 t responder.invalid_verbose -- /report:all /verbose corrupt-host 10.5.0.4 <<'EOF'
 corrupt-host (10.5.0.3) replied with invalid data
@@ -551,7 +552,7 @@ t responder.delay --rtt 190-1500 -- /report:all /verbose 10.5.0.7 <<'EOF'
 
 machine is ok
 EOF
-t responder.all_at_once -- /report:error /timeout:1 10.5.0.2-14 <<'EOF'
+t responder.all_at_once -- /report:error /timeout:1 10.5.0.2-15 <<'EOF'
 10.5.0.3 replied with invalid data
 10.5.0.4 replied with invalid data
 10.5.0.6 could not be reached
@@ -560,8 +561,9 @@ t responder.all_at_once -- /report:error /timeout:1 10.5.0.2-14 <<'EOF'
 10.5.0.11 could not be reached
 10.5.0.13 could not be reached
 10.5.0.14 could not be reached
+10.5.0.15 replied with invalid data
 
-#machines sent / replied / timed-out = 13 / 5 / 8
+#machines sent / replied / timed-out = 14 / 5 / 9
 EOF
 
 # Several requests per target and their statistics.

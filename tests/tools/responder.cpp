@@ -11,8 +11,11 @@
 // Behaviours:
 //   normal        one correct reply
 //   corrupt       the data comes back with its first and last byte flipped
-//   truncate      the data comes back cut to half its length
+//   truncate      the data comes back cut to half its length, at most 16
+//                 bytes: fanecho's data ends in zeros, which a reply cut
+//                 later could pass off as present
 //   duplicate     two correct replies
+//   pad           the data comes back with 8 more bytes after it
 //   delay:MS      one correct reply, MS milliseconds late
 //   late:MS       the same as delay; named for delays beyond the time-out
 //   wrong-id      one reply whose identifier is not the request's
@@ -49,8 +52,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 enum class Kind {
-  normal, corrupt, truncate, duplicate, delay, wrongId, wrongSeq, foreign, alternate, badChecksum,
-  impostor
+  normal,
+  corrupt,
+  truncate,
+  duplicate,
+  delay,
+  wrongId,
+  wrongSeq,
+  foreign,
+  alternate,
+  badChecksum,
+  impostor,
+  pad
 };
 
 struct Behaviour {
@@ -66,7 +79,8 @@ struct Pending {
 
 std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
   std::uint32_t sum = 0;
-  for (std::size_t i = 0; i + 1 < length; i += 2) sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
+  for (std::size_t i = 0; i + 1 < length; i += 2)
+    sum += static_cast<std::uint32_t>(data[i] << 8 | data[i + 1]);
   if (length % 2 != 0) sum += static_cast<std::uint32_t>(data[length - 1] << 8);
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
   return static_cast<std::uint16_t>(~sum);
@@ -78,11 +92,19 @@ bool parseBehaviour(const std::string& text, Behaviour& out) {
   const bool hasMs = colon != std::string::npos;
   const int ms = hasMs ? std::atoi(text.c_str() + colon + 1) : 0;
   static const std::map<std::string, Kind> kinds = {
-      {"normal", Kind::normal},       {"corrupt", Kind::corrupt},     {"truncate", Kind::truncate},
-      {"duplicate", Kind::duplicate}, {"delay", Kind::delay},         {"late", Kind::delay},
-      {"wrong-id", Kind::wrongId},    {"wrong-seq", Kind::wrongSeq},  {"foreign", Kind::foreign},
-      {"alternate", Kind::alternate}, {"bad-checksum", Kind::badChecksum},
+      {"normal", Kind::normal},
+      {"corrupt", Kind::corrupt},
+      {"truncate", Kind::truncate},
+      {"duplicate", Kind::duplicate},
+      {"delay", Kind::delay},
+      {"late", Kind::delay},
+      {"wrong-id", Kind::wrongId},
+      {"wrong-seq", Kind::wrongSeq},
+      {"foreign", Kind::foreign},
+      {"alternate", Kind::alternate},
+      {"bad-checksum", Kind::badChecksum},
       {"impostor", Kind::impostor},
+      {"pad", Kind::pad},
   };
   const auto found = kinds.find(name);
   if (found == kinds.end()) return false;
@@ -105,7 +127,7 @@ std::vector<std::uint8_t> buildReply(in_addr_t from, in_addr_t to, std::vector<s
   packet[0] = 0x45;
   const std::uint16_t total = htons(static_cast<std::uint16_t>(packet.size()));
   std::memcpy(&packet[2], &total, 2);
-  packet[8] = 64;             // time to live
+  packet[8] = 64;  // time to live
   packet[9] = IPPROTO_ICMP;
   std::memcpy(&packet[12], &from, 4);
   std::memcpy(&packet[16], &to, 4);
@@ -142,7 +164,8 @@ int main(int argc, char** argv) {
       const std::size_t equals = argument.find('=');
       in_addr address{};
       Behaviour behaviour;
-      if (equals == std::string::npos || inet_pton(AF_INET, argument.substr(0, equals).c_str(), &address) != 1 ||
+      if (equals == std::string::npos ||
+          inet_pton(AF_INET, argument.substr(0, equals).c_str(), &address) != 1 ||
           !parseBehaviour(argument.substr(equals + 1), behaviour)) {
         std::fprintf(stderr, "fanecho_responder: bad rule %s\n", argument.c_str());
         return usage();
@@ -219,15 +242,16 @@ int main(int argc, char** argv) {
     if (rule == rules.end()) continue;
     const Behaviour behaviour = rule->second;
 
-    std::vector<std::uint8_t> icmp(request, request + (received - static_cast<ssize_t>(headerSize)));
+    std::vector<std::uint8_t> icmp(request,
+                                   request + (received - static_cast<ssize_t>(headerSize)));
     icmp[0] = ICMP_ECHOREPLY;
     const std::size_t dataSize = icmp.size() - 8;
     const Clock::time_point soon = Clock::now();
     auto queue = [&](std::vector<std::uint8_t> message, int delayMs, bool spoil = false,
                      in_addr_t from = 0) {
-      pending.push_back({soon + std::chrono::milliseconds(delayMs),
-                         buildReply(from != 0 ? from : destination, source, std::move(message), spoil),
-                         source});
+      pending.push_back(
+          {soon + std::chrono::milliseconds(delayMs),
+           buildReply(from != 0 ? from : destination, source, std::move(message), spoil), source});
     };
     switch (behaviour.kind) {
       case Kind::normal:
@@ -241,11 +265,15 @@ int main(int argc, char** argv) {
         queue(icmp, 0);
         break;
       case Kind::truncate:
-        icmp.resize(8 + dataSize / 2);
+        icmp.resize(8 + std::min<std::size_t>(dataSize / 2, 16));
         queue(icmp, 0);
         break;
       case Kind::duplicate:
         queue(icmp, 0);
+        queue(icmp, 0);
+        break;
+      case Kind::pad:
+        icmp.insert(icmp.end(), {'p', 'a', 'd', 'd', 'i', 'n', 'g', '!'});
         queue(icmp, 0);
         break;
       case Kind::delay:
