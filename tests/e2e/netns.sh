@@ -143,7 +143,7 @@ kill_responder() {
     pid=$(<"$file")
     [[ $pid =~ ^[0-9]+$ ]] || continue
     # Only the process we started: its command line names our state dir.
-    if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF -- "$state/responder.pid"; then
+    if tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -qF -- "$state/responder.pid"; then
       kill "$pid" 2>/dev/null || true
     fi
   done

@@ -680,9 +680,10 @@ t include.nested -- /include:outer.txt 10.1.0.3 <<'EOF'
 
 #machines sent / replied / timed-out = 3 / 2 / 1
 EOF
-t include.missing -- /report:all /include:nosuch.txt /include: 10.1.0.1 <<'EOF'
+t include.missing -- /report:all /include:nosuch.txt /include: /include:. 10.1.0.1 <<'EOF'
 file nosuch.txt not found
 file  not found
+file . not found
 10.1.0.1 is ok
 
 machine is ok
