@@ -10,9 +10,9 @@
 #   --runs      timed runs of each short case (default 10); long ones take fewer
 #
 # Needs root (for the namespace), iproute2, fping, hyperfine and GNU time
-# (/usr/bin/time); gnuplot for the plot. Times come from hyperfine, peak
-# resident memory from GNU time; every case is also checked for the answer
-# it should give, and a wrong one fails the run.
+# (/usr/bin/time); gnuplot for the plot. Times come from hyperfine, one run
+# at a time with the programs taking turns; peak resident memory from GNU
+# time, in runs that also check each answer: a wrong one fails the run.
 #
 # Inside the namespace, which nothing routes out of:
 #   127.0.0.1      loopback
@@ -144,41 +144,33 @@ expand() {
 }
 
 # Results, one line a measurement:
-# case targets answering program mode median min max stddev rss_kib user system
+# case targets answering program mode median min max stddev peak_rss_kib
 RESULTS=$WORK/results.tsv
 : >"$RESULTS"
 
-# measure CASE TARGETS ANSWERING PROGRAM MODE RUNS WARMUP COMMAND...
-# Times the command with hyperfine inside the namespace, then runs it under
-# GNU time for its peak memory and checks what it answered.
-measure() {
-  local case=$1 targets=$2 answering=$3 program=$4 mode=$5 runs=$6 warmup=$7
-  shift 7
-  local id=$case-$program-$mode
-  id=${id// /_}
-  echo "bench: $case: $program ($mode), $runs runs" >&2
-  [[ $program == fanecho ]] && set_mode "$mode"
-  if ! in_ns hyperfine -N -i --style none --runs "$runs" --warmup "$warmup" \
-    --export-csv "$WORK/$id.csv" -- "$*" >"$WORK/$id.hyperfine" 2>&1; then
+# run_for_memory ID COMMAND...: one run under GNU time; prints its peak RSS
+# in KiB and leaves its output in ID.out.
+run_for_memory() {
+  local id=$1
+  shift
+  in_ns /usr/bin/time -f %M -o "$WORK/$id.rss" "$@" >"$WORK/$id.out" 2>&1 || true
+  tail -n 1 "$WORK/$id.rss"
+}
+
+# time_once ID COMMAND...: one run timed by hyperfine; adds its seconds to
+# ID.times.
+time_once() {
+  local id=$1
+  shift
+  local quoted
+  quoted=$(printf '%q ' "$@")
+  if ! in_ns hyperfine -N -i --style none --runs 1 --export-csv "$WORK/$id.csv" -- "$quoted" \
+    >"$WORK/$id.hyperfine" 2>&1; then
     cat "$WORK/$id.hyperfine" >&2
     die "hyperfine failed on: $*"
   fi
-  local rss max_rss=0 i memory_runs=3
-  ((QUICK)) && memory_runs=1
-  for ((i = 0; i < memory_runs; i++)); do
-    in_ns /usr/bin/time -f %M -o "$WORK/$id.rss" "$@" >"$WORK/$id.out" 2>&1 || true
-    rss=$(tail -n 1 "$WORK/$id.rss")
-    ((rss > max_rss)) && max_rss=$rss
-  done
-  check_answer "$program" "$targets" "$answering" "$WORK/$id.out" || {
-    tail -n 5 "$WORK/$id.out" >&2
-    die "$program ($mode) gave the wrong answer on $case"
-  }
-  # command,mean,stddev,median,user,system,min,max
-  local median min max stddev user system
-  IFS=, read -r _ _ stddev median user system min max < <(tail -n 1 "$WORK/$id.csv")
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$case" "$targets" "$answering" \
-    "$program" "$mode" "$median" "$min" "$max" "$stddev" "$max_rss" "$user" "$system" >>"$RESULTS"
+  # command,mean,stddev,median,user,system,min,max: the mean of one run.
+  tail -n 1 "$WORK/$id.csv" | awk -F, '{ print $(NF - 6) }' >>"$WORK/$id.times"
 }
 
 # True when the output says what it should: every target answered, or none.
@@ -202,6 +194,10 @@ check_answer() {
 }
 
 # bench_case CASE PATTERN ANSWERING RUNS FPING_INTERVALS...
+# fanecho in both modes and fping at each interval on the same targets. Each
+# first runs for its memory and answer (which also warms up), then the timed
+# runs go round the programs in turn, so that a change in the load of a
+# shared machine falls on all of them alike.
 bench_case() {
   local case=$1 pattern=$2 answering=$3 runs=$4
   shift 4
@@ -209,22 +205,68 @@ bench_case() {
   expand "$pattern" >"$list"
   local targets
   targets=$(wc -l <"$list")
-  local mode
+  local -a programs=() modes=() rounds=() commands=()
+  local mode interval
   for mode in datagram raw; do
-    measure "$case" "$targets" "$answering" fanecho "$mode" "$runs" 1 \
-      "$FANECHO" /timeout:1 "$pattern"
+    programs+=(fanecho)
+    modes+=("$mode")
+    rounds+=("$runs")
+    commands+=("$(printf '%q ' "$FANECHO" /timeout:1 "$pattern")")
   done
-  local interval fping_runs warmup
   for interval in "$@"; do
-    fping_runs=$runs
-    warmup=1
+    programs+=(fping)
+    modes+=("-i $interval")
     # 10000 targets 1 ms apart take over ten seconds a run.
-    if ((interval > 0 && targets * interval >= 5000)); then
-      fping_runs=3
-      warmup=0
-    fi
-    measure "$case" "$targets" "$answering" fping "-i $interval" "$fping_runs" "$warmup" \
-      fping -q -c 1 -t 1000 -r 0 -i "$interval" -f "$list"
+    if ((interval > 0 && targets * interval >= 5000)); then rounds+=(3); else rounds+=("$runs"); fi
+    commands+=("$(printf '%q ' fping -q -c 1 -t 1000 -r 0 -i "$interval" -f "$list")")
+  done
+
+  local v id rss max_rss i memory_runs most=0
+  local -a command ids=() peaks=()
+  for v in "${!programs[@]}"; do
+    id=${case// /_}-${programs[$v]}-${modes[$v]// /}
+    ids+=("$id")
+    : >"$WORK/$id.times"
+    eval "command=(${commands[$v]})"
+    echo "bench: $case: ${programs[$v]} (${modes[$v]}): memory and answer" >&2
+    [[ ${programs[$v]} == fanecho ]] && set_mode "${modes[$v]}"
+    memory_runs=3
+    ((QUICK || rounds[v] < runs)) && memory_runs=1
+    max_rss=0
+    for ((i = 0; i < memory_runs; i++)); do
+      rss=$(run_for_memory "$id" "${command[@]}")
+      ((rss > max_rss)) && max_rss=$rss
+    done
+    peaks+=("$max_rss")
+    check_answer "${programs[$v]}" "$targets" "$answering" "$WORK/$id.out" || {
+      tail -n 5 "$WORK/$id.out" >&2
+      die "${programs[$v]} (${modes[$v]}) gave the wrong answer on $case"
+    }
+    ((rounds[v] > most)) && most=${rounds[v]}
+  done
+
+  local round
+  for ((round = 1; round <= most; round++)); do
+    echo "bench: $case: timed round $round of $most" >&2
+    for v in "${!programs[@]}"; do
+      ((round <= rounds[v])) || continue
+      eval "command=(${commands[$v]})"
+      [[ ${programs[$v]} == fanecho ]] && set_mode "${modes[$v]}"
+      time_once "${ids[$v]}" "${command[@]}"
+    done
+  done
+
+  for v in "${!programs[@]}"; do
+    sort -g "$WORK/${ids[$v]}.times" | awk -v c="$case" -v n="$targets" -v a="$answering" \
+      -v p="${programs[$v]}" -v m="${modes[$v]}" -v r="${peaks[$v]}" '
+      { t[NR] = $1; sum += $1 }
+      END {
+        median = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+        mean = sum / NR
+        for (i = 1; i <= NR; i++) dev += (t[i] - mean) ^ 2
+        sd = NR > 1 ? sqrt(dev / (NR - 1)) : 0
+        printf "%s\t%s\t%s\t%s\t%s\t%.6f\t%.6f\t%.6f\t%.6f\t%s\n", c, n, a, p, m, median, t[1], t[NR], sd, r
+      }' >>"$RESULTS"
   done
 }
 
@@ -263,7 +305,7 @@ rss_of() {
 {
   echo "| case | program | ICMP socket | median (s) | min-max (s) | σ (s) | peak RSS (MiB) | targets/s | ÷ fping -i 0 | ÷ fping -i 1 |"
   echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|"
-  while IFS=$'\t' read -r case targets answering program mode median min max stddev rss _ _; do
+  while IFS=$'\t' read -r case targets answering program mode median min max stddev rss; do
     f0=$(fping_median "$case" 0)
     f1=$(fping_median "$case" 1)
     socket=$mode
@@ -317,7 +359,9 @@ checks() {
   echo "# fanecho against fping"
   echo
   echo "$DATE; $MACHINE; fanecho $REVISION; fping $FPING_VERSION."
-  echo "Median of hyperfine runs; peak RSS the largest of GNU time's %M over the memory runs."
+  echo "Wall time: single hyperfine runs, the programs taking turns so that a change in load falls"
+  echo "on all alike; median, range and standard deviation. Peak RSS: the largest GNU time %M of"
+  echo "the runs that checked each answer (three, one for the long fping -i 1 case)."
   echo "fanecho: \`fanecho /timeout:1 PATTERN\`; fping: \`fping -q -c 1 -t 1000 -r 0 -i N -f LIST\`."
   echo
   cat "$WORK/table.md"
@@ -330,7 +374,7 @@ checks() {
 } >"$OUT/results.md"
 
 {
-  printf 'case\ttargets\tanswering\tprogram\tmode\tmedian_s\tmin_s\tmax_s\tstddev_s\tpeak_rss_kib\tuser_s\tsystem_s\n'
+  printf 'case\ttargets\tanswering\tprogram\tmode\tmedian_s\tmin_s\tmax_s\tstddev_s\tpeak_rss_kib\n'
   cat "$RESULTS"
 } >"$OUT/results.csv"
 
