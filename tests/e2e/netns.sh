@@ -21,6 +21,9 @@
 #                   .6 late:1500  .7 delay:200  .8 wrong-id   .9 wrong-seq
 #                   .10 foreign   .11 no rule (silent)        .12 alternate:300
 #                   .13 bad-checksum  .14 impostor  .15 pad
+#   10.6.0.0/16   routed via NAMEp, where the whole block is local and
+#                 fanecho_responder answers every address: thousands of
+#                 slow hosts. 10.6.255.0/24 delay:200, the rest delay:1000
 #
 # Names come from /etc/netns/NAME/hosts, which `ip netns exec NAME` mounts
 # over /etc/hosts; resolv.conf points at 127.0.0.1, where nothing listens,
@@ -48,7 +51,7 @@ responder_rules() {
   echo 10.5.0.2=normal 10.5.0.3=corrupt 10.5.0.4=truncate 10.5.0.5=duplicate \
     10.5.0.6=late:1500 10.5.0.7=delay:200 10.5.0.8=wrong-id 10.5.0.9=wrong-seq \
     10.5.0.10=foreign 10.5.0.12=alternate:300 10.5.0.13=bad-checksum 10.5.0.14=impostor \
-    10.5.0.15=pad
+    10.5.0.15=pad 10.6.0.0/16=delay:1000 10.6.255.0/24=delay:200
 }
 
 write_name_files() {
@@ -114,6 +117,8 @@ up() {
   ip -n "$name" route add 10.4.0.0/16 via 10.5.0.2
   ip -n "$peer" route add unreachable 10.4.0.0/16
   ip netns exec "$peer" sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0
+  ip -n "$name" route add 10.6.0.0/16 via 10.5.0.2
+  ip -n "$peer" route add local 10.6.0.0/16 dev lo
 
   write_name_files "$name"
 

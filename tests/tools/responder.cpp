@@ -2,11 +2,12 @@
 // misbehaving hosts do, so the end-to-end tests can see how fanecho judges
 // replies it cannot get from a kernel.
 //
-//   fanecho_responder [--seconds N] [--ready FILE] ADDRESS=BEHAVIOUR ...
+//   fanecho_responder [--seconds N] [--ready FILE] ADDRESS[/BITS]=BEHAVIOUR ...
 //
 // It reads every echo request that reaches the namespace on a raw ICMP
-// socket and answers by the request's destination address. Run it where
-// net.ipv4.icmp_echo_ignore_all=1, or the kernel answers as well.
+// socket and answers by the request's destination address: a rule for the
+// address itself first, else the rule of the longest prefix that holds it.
+// Run it where net.ipv4.icmp_echo_ignore_all=1, or the kernel answers as well.
 //
 // Behaviours:
 //   normal        one correct reply
@@ -69,6 +70,12 @@ enum class Kind {
 struct Behaviour {
   Kind kind = Kind::normal;
   int delayMs = 0;
+};
+
+struct PrefixRule {
+  std::uint32_t network;  // host order
+  int bits;
+  Behaviour behaviour;
 };
 
 struct Pending {
@@ -142,7 +149,7 @@ void changeIdentifier(std::vector<std::uint8_t>& icmp) {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: fanecho_responder [--seconds N] [--ready FILE] ADDRESS=BEHAVIOUR ...\n"
+               "usage: fanecho_responder [--seconds N] [--ready FILE] ADDRESS[/BITS]=BEHAVIOUR ...\n"
                "behaviours: normal corrupt truncate duplicate delay:MS late:MS wrong-id wrong-seq\n"
                "            foreign alternate:MS\n");
   return 2;
@@ -154,6 +161,7 @@ int main(int argc, char** argv) {
   int seconds = 300;
   const char* readyFile = nullptr;
   std::map<in_addr_t, Behaviour> rules;
+  std::vector<PrefixRule> prefixRules;  // longest first
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
     if (argument == "--seconds" && i + 1 < argc) {
@@ -162,18 +170,27 @@ int main(int argc, char** argv) {
       readyFile = argv[++i];
     } else {
       const std::size_t equals = argument.find('=');
+      const std::size_t slash = argument.find('/');
+      const bool prefix = slash < equals;
+      const int bits = prefix ? std::atoi(argument.c_str() + slash + 1) : 32;
       in_addr address{};
       Behaviour behaviour;
-      if (equals == std::string::npos ||
-          inet_pton(AF_INET, argument.substr(0, equals).c_str(), &address) != 1 ||
+      if (equals == std::string::npos || bits < 1 || bits > 32 ||
+          inet_pton(AF_INET, argument.substr(0, prefix ? slash : equals).c_str(), &address) != 1 ||
           !parseBehaviour(argument.substr(equals + 1), behaviour)) {
         std::fprintf(stderr, "fanecho_responder: bad rule %s\n", argument.c_str());
         return usage();
       }
-      rules[address.s_addr] = behaviour;
+      if (prefix) {
+        prefixRules.push_back({ntohl(address.s_addr), bits, behaviour});
+      } else {
+        rules[address.s_addr] = behaviour;
+      }
     }
   }
-  if (rules.empty() || seconds <= 0) return usage();
+  if ((rules.empty() && prefixRules.empty()) || seconds <= 0) return usage();
+  std::stable_sort(prefixRules.begin(), prefixRules.end(),
+                   [](const PrefixRule& a, const PrefixRule& b) { return a.bits > b.bits; });
 
   const int fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
   if (fd < 0) {
@@ -190,6 +207,11 @@ int main(int argc, char** argv) {
   icmp_filter filter{};
   filter.data = ~(1u << ICMP_ECHO);
   setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+  // Thousands of requests can arrive in one burst when a block of slow
+  // hosts is probed; a request dropped here would look like fanecho's loss.
+  const int bufferSize = 16 * 1024 * 1024;
+  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof bufferSize) != 0)
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
 
   if (readyFile != nullptr) {
     // Written only once the socket exists: from then on no request is missed.
@@ -238,9 +260,15 @@ int main(int argc, char** argv) {
     in_addr_t destination;
     std::memcpy(&source, buffer + 12, 4);
     std::memcpy(&destination, buffer + 16, 4);
-    const auto rule = rules.find(destination);
-    if (rule == rules.end()) continue;
-    const Behaviour behaviour = rule->second;
+    const Behaviour* found = nullptr;
+    if (const auto rule = rules.find(destination); rule != rules.end()) found = &rule->second;
+    for (std::size_t i = 0; found == nullptr && i < prefixRules.size(); ++i) {
+      const std::uint32_t mask = ~std::uint32_t{0} << (32 - prefixRules[i].bits);
+      if ((ntohl(destination) & mask) == (prefixRules[i].network & mask))
+        found = &prefixRules[i].behaviour;
+    }
+    if (found == nullptr) continue;
+    const Behaviour behaviour = *found;
 
     std::vector<std::uint8_t> icmp(request,
                                    request + (received - static_cast<ssize_t>(headerSize)));
