@@ -20,6 +20,7 @@
 #include <netinet/in.h>
 #include <netinet/ip.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,9 +28,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 namespace fanecho {
 
@@ -43,21 +46,38 @@ constexpr std::size_t kIcmpHeaderSize = 8;
 // Requests fit one Ethernet frame; fanecho sends at most 300 bytes.
 constexpr std::size_t kLargestRequest = 1472;
 
+// Identifiers and sequence numbers start where chance puts them. Derived
+// from the process id and counted from 1, another fanecho's raw socket could
+// carry our identifier (its pid * 31 plus its descriptor number, ours the
+// same) and number its requests as we do: its replies then passed as ours.
+std::uint32_t randomWord() {
+  std::uint32_t word;
+  if (getrandom(&word, sizeof word, GRND_NONBLOCK) == sizeof word) return word;
+  return static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+         static_cast<std::uint32_t>(getpid()) * 2654435761u;
+}
+
 std::atomic<int> openSockets{0};
-std::atomic<std::uint16_t> nextSequence{1};
+std::atomic<std::uint16_t> nextSequence{static_cast<std::uint16_t>(randomWord())};
+
+// Workers that found no descriptor free sleep here until one of our sockets
+// is closed. Trying again every few milliseconds instead, a thousand of them
+// took more CPU than the rest of the run.
+std::mutex descriptorMutex;
+std::condition_variable descriptorFreed;
 
 struct SocketChoice {
   int type = -1;  // SOCK_DGRAM, SOCK_RAW, or -1 when neither may be opened
   int datagramError = 0;
   int rawError = 0;
-  unsigned processId = 0;  // getpid() is a system call each time
+  unsigned identifierBase = 0;  // of raw sockets, plus the descriptor
 };
 
 // Opens each kind once to see which one this process may use. Datagram
 // sockets come first: they need no privilege and see only their own replies.
 SocketChoice chooseSocket() {
   SocketChoice choice;
-  choice.processId = static_cast<unsigned>(getpid());
+  choice.identifierBase = randomWord();
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (fd >= 0) {
     close(fd);
@@ -171,10 +191,10 @@ bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status, bool& drai
 bool waitForFreeDescriptor(int error) {
   if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) return false;
   if (openSockets.load(std::memory_order_relaxed) == 0) return false;
-  struct timespec pause {
-    0, 5 * 1000 * 1000
-  };
-  nanosleep(&pause, nullptr);
+  // A close just before we wait, or a descriptor freed by someone else (the
+  // resolver), wakes nobody: look again after a while all the same.
+  std::unique_lock<std::mutex> lock(descriptorMutex);
+  descriptorFreed.wait_for(lock, std::chrono::milliseconds(100));
   return true;
 }
 
@@ -222,6 +242,7 @@ void icmpClosePosix(IcmpHandle handle) {
   if (handle < 0) return;
   close(static_cast<int>(handle));
   openSockets.fetch_sub(1, std::memory_order_relaxed);
+  descriptorFreed.notify_one();
 }
 
 std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const void* request,
@@ -240,10 +261,10 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
     return 0;
   }
   const std::uint16_t sequence = htons(nextSequence.fetch_add(1, std::memory_order_relaxed));
-  // A raw socket's identifier is ours to pick: the process and the
+  // A raw socket's identifier is ours to pick: the process's base and the
   // descriptor, which no other socket of this process has at the moment.
   const std::uint16_t identifier =
-      raw ? htons(static_cast<std::uint16_t>(socketChoice().processId * 31u +
+      raw ? htons(static_cast<std::uint16_t>(socketChoice().identifierBase +
                                              static_cast<unsigned>(fd)))
           : 0;
   // The header goes out in front of the caller's data rather than with a
