@@ -446,11 +446,11 @@ EOF
   both start at random (`src/platform/posix/icmp_posix.cpp`).
 - **Waiting for a descriptor burnt the CPU.** A worker that found no
   descriptor free slept 5 ms and tried again; with 2000 slow targets and 256
-  descriptors about 1750 workers did so, 23-31 s of system CPU in runs of
-  15-23 s, and the responder on the same machine answered so late that 128
-  to 558 of the 2000 targets came out "could not be reached". Now a worker
-  sleeps until one of fanecho's sockets closes (at most 100 ms): 1.2-1.6 s
-  of system CPU, 9 s, all 2000 ok.
+  descriptors about 1750 workers did so, 15-31 s of system CPU in runs of
+  11-23 s, and the responder on the same machine answered so late that in
+  four runs of five 128 to 558 of the 2000 targets came out "could not be
+  reached". Now a worker sleeps until one of fanecho's sockets closes (at
+  most 100 ms): 1.2-1.6 s of system CPU, 9 s, all 2000 ok.
 EOF
   } >"$doc"
   echo "fanecho faults: wrote $doc"
