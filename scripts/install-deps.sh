@@ -8,7 +8,7 @@ set -euo pipefail
 what=${1:-all}
 packages=(cmake ninja-build g++ make)
 if [ "$what" = all ]; then
-  packages+=(libgtest-dev iproute2 nftables procps util-linux time fping hyperfine gnuplot-nox
+  packages+=(libgtest-dev iproute2 nftables procps util-linux time iputils-ping fping hyperfine gnuplot-nox
              clang libclang-rt-14-dev)
 fi
 
