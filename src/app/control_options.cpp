@@ -4,6 +4,7 @@
 
 #include "app/include_files.h"
 #include "common/console.h"
+#include "common/text.h"
 
 #ifndef FANECHO_VERSION
 #define FANECHO_VERSION "0.0.0"
@@ -25,10 +26,6 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
   }
   return true;
-}
-
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 void writeHelp() {
@@ -82,7 +79,7 @@ const std::string_view helpLines[kHelpLineCount] = {
 
 std::int32_t readSettingNumber(std::string_view value) {
   std::size_t position = 0;
-  while (position < value.size() && isSpace(value[position])) ++position;
+  while (position < value.size() && isWhiteSpace(value[position])) ++position;
   bool negative = false;
   if (position < value.size() && (value[position] == '+' || value[position] == '-')) {
     negative = value[position] == '-';
@@ -90,7 +87,7 @@ std::int32_t readSettingNumber(std::string_view value) {
   }
   constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
   std::int64_t magnitude = 0;
-  while (position < value.size() && value[position] >= '0' && value[position] <= '9') {
+  while (position < value.size() && isDecimalDigit(value[position])) {
     if (magnitude < kLimit) magnitude = magnitude * 10 + (value[position] - '0');
     ++position;
   }

@@ -4,6 +4,7 @@
 
 #include "app/control_options.h"
 #include "common/console.h"
+#include "common/text.h"
 #include "patterns/pattern_expansion.h"
 #include "probe/network.h"
 #include "report/summary.h"
@@ -14,7 +15,7 @@ void dispatchArgument(std::string_view argument, WorkerTable& table) {
   const char first = argument.empty() ? '\0' : argument[0];
   if (first == '-' || first == '/') {
     applyControlArgument(argument, table);
-  } else if (first >= '0' && first <= '9') {
+  } else if (isDecimalDigit(first)) {
     expandPattern(argument, table);
   } else {
     launchNameProbe(argument, table);

@@ -6,14 +6,11 @@
 
 #include "app/dispatch.h"
 #include "common/console.h"
+#include "common/text.h"
 
 namespace fanecho {
 
 namespace {
-
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 // Opens for reading; a directory counts as a file that cannot be opened,
 // though some systems let fopen succeed on one.
@@ -52,9 +49,9 @@ void processIncludeFile(std::string_view name, WorkerTable& table) {
       char line[kIncludeLineLength + 1];
       if (std::fgets(line, sizeof line, file) == nullptr) line[0] = '\0';
       std::size_t end = std::strlen(line);
-      while (end > 0 && isSpace(line[end - 1])) --end;
+      while (end > 0 && isWhiteSpace(line[end - 1])) --end;
       std::size_t start = 0;
-      while (start < end && isSpace(line[start])) ++start;
+      while (start < end && isWhiteSpace(line[start])) ++start;
       if (start == end || line[start] == '#') continue;
       dispatchArgument(std::string_view(line + start, end - start), table);
     }

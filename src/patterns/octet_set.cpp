@@ -1,10 +1,7 @@
 #include "patterns/octet_set.h"
+#include "common/text.h"
 
 namespace fanecho {
-
-namespace {
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-}  // namespace
 
 std::uint32_t clampOctet(std::uint32_t lower, std::uint32_t upper, std::uint32_t number) {
   if (number < lower) return lower;
@@ -16,7 +13,7 @@ std::int32_t OctetSet::readNumber(const char*& position) {
   // Saturate well above 255 so that a run of any length stays in range.
   constexpr std::int32_t kSaturated = 100000;
   std::int32_t value = 0;
-  while (isDigit(*position)) {
+  while (isDecimalDigit(*position)) {
     if (value < kSaturated) value = value * 10 + (*position - '0');
     ++position;
   }
@@ -25,12 +22,12 @@ std::int32_t OctetSet::readNumber(const char*& position) {
 
 void OctetSet::parse(const char* text) {
   const char* position = text;
-  while (isDigit(*position)) {
+  while (isDecimalDigit(*position)) {
     std::uint32_t low = clampOctet(0, 255, static_cast<std::uint32_t>(readNumber(position)));
     std::uint32_t high = low;
     if (*position == '-') {
       ++position;
-      if (isDigit(*position)) {
+      if (isDecimalDigit(*position)) {
         high = clampOctet(0, 255, static_cast<std::uint32_t>(readNumber(position)));
         if (high < low) {
           const std::uint32_t swap = low;

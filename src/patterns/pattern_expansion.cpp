@@ -4,15 +4,10 @@
 #include <memory>
 
 #include "common/console.h"
+#include "common/text.h"
 #include "patterns/octet_set.h"
 
 namespace fanecho {
-
-namespace {
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-}  // namespace
 
 bool splitPattern(std::string_view pattern, std::array<std::string, 4>& fields) {
   std::size_t words = 0;
@@ -20,12 +15,14 @@ bool splitPattern(std::string_view pattern, std::array<std::string, 4>& fields) 
   // The text ends at its first NUL, as a C string would.
   pattern = pattern.substr(0, pattern.find('\0'));
   while (words < 5) {
-    while (position < pattern.size() && (pattern[position] == '.' || isSpace(pattern[position]))) {
+    while (position < pattern.size() &&
+           (pattern[position] == '.' || isWhiteSpace(pattern[position]))) {
       ++position;
     }
     if (position == pattern.size()) break;
     const std::size_t start = position;
-    while (position < pattern.size() && pattern[position] != '.' && !isSpace(pattern[position])) {
+    while (position < pattern.size() && pattern[position] != '.' &&
+           !isWhiteSpace(pattern[position])) {
       ++position;
     }
     if (words < 4) fields[words].assign(pattern.substr(start, position - start));
