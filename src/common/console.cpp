@@ -1,5 +1,6 @@
 #include "common/console.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
