@@ -8,6 +8,9 @@
 
 namespace fanecho {
 
+ConsoleGuard::ConsoleGuard() { platform.consoleLockEnter(); }
+ConsoleGuard::~ConsoleGuard() { platform.consoleLockLeave(); }
+
 ConsoleLine& ConsoleLine::text(std::string_view piece) {
   while (!piece.empty()) {
     if (used_ == sizeof buffer_) spill();

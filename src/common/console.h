@@ -7,6 +7,15 @@
 
 namespace fanecho {
 
+// Holds consoleLock for its lifetime.
+class ConsoleGuard {
+ public:
+  ConsoleGuard();
+  ~ConsoleGuard();
+  ConsoleGuard(const ConsoleGuard&) = delete;
+  ConsoleGuard& operator=(const ConsoleGuard&) = delete;
+};
+
 // Collects the pieces of one line and writes them with its end, then flushes.
 // The caller holds consoleLock whenever workers may be running, so a line
 // longer than the buffer still reaches the console in one piece.

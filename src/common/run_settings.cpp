@@ -1,7 +1,5 @@
 #include "common/run_settings.h"
 
-#include "platform/platform.h"
-
 namespace fanecho {
 
 RunSettings settings;
@@ -21,8 +19,5 @@ void resetRunSettings() {
 
 // Bytes after the greeting are zero.
 const std::uint8_t echoPayload[kMaxPayloadSize] = "Hello from Quil.....garbage\n";
-
-ConsoleGuard::ConsoleGuard() { platform.consoleLockEnter(); }
-ConsoleGuard::~ConsoleGuard() { platform.consoleLockLeave(); }
 
 }  // namespace fanecho

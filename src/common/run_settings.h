@@ -51,13 +51,4 @@ constexpr std::uint32_t packAddress(const std::uint16_t octets[4]) {
          static_cast<std::uint32_t>(octets[2]) << 16 | static_cast<std::uint32_t>(octets[3]) << 24;
 }
 
-// Holds consoleLock for its lifetime.
-class ConsoleGuard {
- public:
-  ConsoleGuard();
-  ~ConsoleGuard();
-  ConsoleGuard(const ConsoleGuard&) = delete;
-  ConsoleGuard& operator=(const ConsoleGuard&) = delete;
-};
-
 }  // namespace fanecho
