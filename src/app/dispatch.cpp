@@ -47,7 +47,7 @@ RunOutcome runFanecho(int argc, const char* const* argv) {
     static auto* const stillRunning = new std::vector<WorkerTable*>;
     stillRunning->push_back(table.release());
   }
-  return {settings.exitStatus.load(), allEnded};
+  return {results.exitStatus.load(), allEnded};
 }
 
 }  // namespace fanecho

@@ -12,23 +12,30 @@ inline constexpr std::uint32_t kMaxWorkers = 10000;
 
 // Settings are written by the main thread while workers read them, so each
 // is a whole atomic value. The report flags and verbose are changed and read
-// under consoleLock; the counters change only under it.
+// under consoleLock.
 struct RunSettings {
   std::atomic<std::uint32_t> timeoutMs{5000};
   std::atomic<std::uint32_t> reportSuccesses{0};
   std::atomic<std::uint32_t> reportFailures{0};
   std::atomic<std::uint32_t> verbose{0};
-  std::atomic<std::int32_t> exitStatus{255};
-  std::atomic<std::uint32_t> okCount{0};
-  std::atomic<std::uint32_t> failedCount{0};
   std::atomic<std::uint32_t> payloadSize{kMaxPayloadSize};
   std::atomic<std::uint32_t> echoCount{1};
   std::uint32_t includeDepth = 0;  // main thread only
 };
 
-extern RunSettings settings;
+// What the run came to: the counters change only under consoleLock, by the
+// workers; exitStatus only by the summary.
+struct RunResults {
+  std::atomic<std::uint32_t> okCount{0};
+  std::atomic<std::uint32_t> failedCount{0};
+  std::atomic<std::int32_t> exitStatus{255};
+};
 
-// Puts every field back to its starting value (a new run in the same process).
+extern RunSettings settings;
+extern RunResults results;
+
+// Puts every field of both records back to its starting value (a new run in
+// the same process).
 void resetRunSettings();
 
 enum class TargetKind : std::int32_t { address = 0, hostName = 1 };

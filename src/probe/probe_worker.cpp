@@ -53,9 +53,9 @@ void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
   ConsoleGuard guard;
   const Verdict verdict = judge(tally);
   if (verdict == Verdict::good) {
-    settings.okCount.fetch_add(1, std::memory_order_relaxed);
+    results.okCount.fetch_add(1, std::memory_order_relaxed);
   } else {
-    settings.failedCount.fetch_add(1, std::memory_order_relaxed);
+    results.failedCount.fetch_add(1, std::memory_order_relaxed);
   }
   ConsoleLine line;
   switch (verdict) {
@@ -94,7 +94,7 @@ void probeTarget(void* argument) {
   if (job.kind == TargetKind::hostName) {
     if (!resolveHostName(job.label.c_str(), resolvedOctets)) {
       ConsoleGuard guard;
-      settings.failedCount.fetch_add(1, std::memory_order_relaxed);
+      results.failedCount.fetch_add(1, std::memory_order_relaxed);
       ConsoleLine().text(job.label).text(" could not be translated").end();
       return;
     }
@@ -120,7 +120,7 @@ void probeTarget(void* argument) {
 
 void reportUnprobedTarget(const ProbeJob& job) {
   ConsoleGuard guard;
-  settings.failedCount.fetch_add(1, std::memory_order_relaxed);
+  results.failedCount.fetch_add(1, std::memory_order_relaxed);
   if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
   ConsoleLine().text(job.label).text(" could not be reached").end();
 }

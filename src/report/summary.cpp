@@ -8,8 +8,8 @@ namespace fanecho {
 void printSummary(std::uint32_t workerCount) {
   if (workerCount == 0) return;
   ConsoleGuard guard;
-  const std::uint32_t ok = settings.okCount.load(std::memory_order_relaxed);
-  const std::uint32_t failed = settings.failedCount.load(std::memory_order_relaxed);
+  const std::uint32_t ok = results.okCount.load(std::memory_order_relaxed);
+  const std::uint32_t failed = results.failedCount.load(std::memory_order_relaxed);
   writeLine("");
   ConsoleLine line;
   if (workerCount == ok) {
@@ -18,18 +18,18 @@ void printSummary(std::uint32_t workerCount) {
     } else {
       line.text("all ").number(workerCount).text(" machines are ok");
     }
-    settings.exitStatus = 0;
+    results.exitStatus = 0;
   } else if (workerCount == failed) {
     if (workerCount <= 1) {
       line.text("machine is not ok");
     } else {
       line.text("none of the ").number(workerCount).text(" machines are ok");
     }
-    settings.exitStatus = 2;
+    results.exitStatus = 2;
   } else {
     line.text("#machines sent / replied / timed-out = ").number(workerCount).text(" / ");
     line.number(ok).text(" / ").number(failed);
-    settings.exitStatus = 1;
+    results.exitStatus = 1;
   }
   line.end();
 }

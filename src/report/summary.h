@@ -6,7 +6,7 @@
 namespace fanecho {
 
 // Writes an empty line and the summary over `workerCount` targets and sets
-// settings.exitStatus: 0 all ok, 2 none ok, 1 mixed. Writes nothing and
+// results.exitStatus: 0 all ok, 2 none ok, 1 mixed. Writes nothing and
 // leaves 255 when no worker was started.
 void printSummary(std::uint32_t workerCount);
 

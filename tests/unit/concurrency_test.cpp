@@ -169,9 +169,9 @@ TEST(Concurrency, SettingsChangeWhileThousandsOfWorkersRun) {
   ASSERT_TRUE(gate.inTime());
 
   EXPECT_EQ(fake.started.size(), static_cast<std::size_t>(targets));
-  EXPECT_EQ(settings.okCount + settings.failedCount, static_cast<std::uint32_t>(targets));
-  EXPECT_EQ(settings.okCount, static_cast<std::uint32_t>(expectedOk));
-  EXPECT_EQ(settings.failedCount, static_cast<std::uint32_t>(expectedFailed));
+  EXPECT_EQ(results.okCount + results.failedCount, static_cast<std::uint32_t>(targets));
+  EXPECT_EQ(results.okCount, static_cast<std::uint32_t>(expectedOk));
+  EXPECT_EQ(results.failedCount, static_cast<std::uint32_t>(expectedFailed));
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(fake.openHandles, 0);
 

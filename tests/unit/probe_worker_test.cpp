@@ -63,8 +63,8 @@ TEST_F(Worker, VerdictsAndTheirLines) {
     job.label = "10.1.2.3";
     probeTarget(&job);
     EXPECT_EQ(local.output, c.line);
-    EXPECT_EQ(settings.okCount.load(), c.ok ? 1u : 0u);
-    EXPECT_EQ(settings.failedCount.load(), c.ok ? 0u : 1u);
+    EXPECT_EQ(results.okCount.load(), c.ok ? 1u : 0u);
+    EXPECT_EQ(results.failedCount.load(), c.ok ? 0u : 1u);
     EXPECT_EQ(local.requests.size(), c.times);
     EXPECT_EQ(local.openHandles, 0);  // the handle is closed, also after no attempt
     EXPECT_EQ(local.createdHandles, 1);
@@ -74,8 +74,8 @@ TEST_F(Worker, VerdictsAndTheirLines) {
 TEST_F(Worker, ReportFlagsChooseTheLinesButEveryTargetIsCounted) {
   EXPECT_EQ(probe({{Reply::good}}), "");
   EXPECT_EQ(probe({{Reply::none}}), "");
-  EXPECT_EQ(settings.okCount.load(), 1u);
-  EXPECT_EQ(settings.failedCount.load(), 1u);
+  EXPECT_EQ(results.okCount.load(), 1u);
+  EXPECT_EQ(results.failedCount.load(), 1u);
 
   settings.reportFailures = 1;
   EXPECT_EQ(probe({{Reply::good}}), "");
@@ -138,7 +138,7 @@ TEST_F(Worker, UnresolvedNamesAreReportedInEveryModeAndSendNothing) {
   job.kind = TargetKind::hostName;
   probeTarget(&job);
   EXPECT_EQ(fake.output, "nowhere could not be translated\n");
-  EXPECT_EQ(settings.failedCount.load(), 1u);
+  EXPECT_EQ(results.failedCount.load(), 1u);
   EXPECT_EQ(fake.createdHandles, 0);
   EXPECT_TRUE(fake.requests.empty());
 }
@@ -147,7 +147,7 @@ TEST_F(Worker, EachRequestCarriesTheCurrentSettings) {
   settings.payloadSize = 0;
   settings.timeoutMs = 1000;
   EXPECT_EQ(probe({{Reply::good}}), "");
-  EXPECT_EQ(settings.okCount.load(), 1u);  // an empty reply is right for an empty request
+  EXPECT_EQ(results.okCount.load(), 1u);  // an empty reply is right for an empty request
   ASSERT_EQ(fake.requests.size(), 1u);
   EXPECT_EQ(fake.requests[0].size, 0);
   EXPECT_EQ(fake.requests[0].timeoutMs, 1000u);

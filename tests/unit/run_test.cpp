@@ -31,16 +31,16 @@ TEST(Summary, FormsAndExitStatuses) {
   };
   for (const Case& c : cases) {
     FakePlatform fake;
-    settings.okCount = c.ok;
-    settings.failedCount = c.failed;
+    results.okCount = c.ok;
+    results.failedCount = c.failed;
     printSummary(c.n);
     EXPECT_EQ(fake.output, std::string("\n") + c.line + "\n");
-    EXPECT_EQ(settings.exitStatus.load(), c.status);
+    EXPECT_EQ(results.exitStatus.load(), c.status);
   }
   FakePlatform fake;
   printSummary(0);
   EXPECT_EQ(fake.output, "");
-  EXPECT_EQ(settings.exitStatus.load(), 255);
+  EXPECT_EQ(results.exitStatus.load(), 255);
 }
 
 TEST(Run, NothingToProbeWritesNothingAndEnds255) {
