@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/worker_table.h"
+#include "app/dispatch.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
 #include "patterns/pattern_expansion.h"
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::size_t jobsBefore = fake.started.size();
     fake.output.clear();
-    expandPattern(pattern, *table);
+    launchPatternProbes(pattern, *table);
     const std::vector<std::string> lines = testing::linesOf(fake.output);
     FUZZ_CHECK(fake.output.empty() || fake.output.back() == '\n');
     if (!four) {

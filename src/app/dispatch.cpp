@@ -16,22 +16,41 @@ void dispatchArgument(std::string_view argument, WorkerTable& table) {
   if (first == '-' || first == '/') {
     applyControlArgument(argument, table);
   } else if (isDecimalDigit(first)) {
-    expandPattern(argument, table);
+    launchPatternProbes(argument, table);
   } else {
     launchNameProbe(argument, table);
   }
 }
 
+namespace {
+
+// No job for a target that will not be probed.
+bool refusedForFullTable(std::string_view label, const WorkerTable& table) {
+  if (!table.full()) return false;
+  ConsoleGuard guard;
+  ConsoleLine().text("too many addresses; ignoring ").text(label).end();
+  return true;
+}
+
+}  // namespace
+
 void launchNameProbe(std::string_view name, WorkerTable& table) {
-  if (table.full()) {
-    ConsoleGuard guard;
-    ConsoleLine().text("too many addresses; ignoring ").text(name).end();
-    return;
-  }
+  if (refusedForFullTable(name, table)) return;
   auto job = std::make_unique<ProbeJob>();
   job->label.assign(name);
   job->kind = TargetKind::hostName;
   table.start(std::move(job), ThreadPriority::belowNormal);
+}
+
+void launchPatternProbes(std::string_view pattern, WorkerTable& table) {
+  expandPattern(pattern, [&table](std::uint32_t address, std::string_view label) {
+    if (refusedForFullTable(label, table)) return;
+    auto job = std::make_unique<ProbeJob>();
+    job->address = address;
+    job->label.assign(label);
+    job->kind = TargetKind::address;
+    table.start(std::move(job), ThreadPriority::normal);
+  });
 }
 
 RunOutcome runFanecho(int argc, const char* const* argv) {

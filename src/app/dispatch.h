@@ -15,6 +15,10 @@ void dispatchArgument(std::string_view argument, WorkerTable& table);
 // is full.
 void launchNameProbe(std::string_view name, WorkerTable& table);
 
+// Starts a worker for each address of a pattern; addresses beyond the
+// worker limit are refused one line each.
+void launchPatternProbes(std::string_view pattern, WorkerTable& table);
+
 struct RunOutcome {
   int exitStatus;
   bool allWorkersEnded;

@@ -1,9 +1,9 @@
 #include "patterns/pattern_expansion.h"
 
 #include <cstdio>
-#include <memory>
 
 #include "common/console.h"
+#include "common/run_settings.h"
 #include "common/text.h"
 #include "patterns/octet_set.h"
 
@@ -31,7 +31,7 @@ bool splitPattern(std::string_view pattern, std::array<std::string, 4>& fields) 
   return words == 4;
 }
 
-void expandPattern(std::string_view pattern, WorkerTable& table) {
+void expandPattern(std::string_view pattern, const AddressSink& sink) {
   std::array<std::string, 4> fields;
   if (!splitPattern(pattern, fields)) {
     ConsoleGuard guard;
@@ -54,17 +54,7 @@ void expandPattern(std::string_view pattern, WorkerTable& table) {
           std::snprintf(label, sizeof label, "%d.%d.%d.%d", static_cast<unsigned char>(a),
                         static_cast<unsigned char>(b), static_cast<unsigned char>(c),
                         static_cast<unsigned char>(d));
-          if (table.full()) {
-            // No job for an address that will not be probed.
-            ConsoleGuard guard;
-            ConsoleLine().text("too many addresses; ignoring ").text(label).end();
-            continue;
-          }
-          auto job = std::make_unique<ProbeJob>();
-          job->address = packAddress(octets);
-          job->label = label;
-          job->kind = TargetKind::address;
-          table.start(std::move(job), ThreadPriority::normal);
+          sink(packAddress(octets), label);
         }
       }
     }

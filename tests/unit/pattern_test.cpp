@@ -67,7 +67,7 @@ class Expansion : public ::testing::Test {
 };
 
 TEST_F(Expansion, AddressesComeInAscendingOrderWithTheFourthFieldFastest) {
-  expandPattern("193.124.242-245.7,8,9,10", *table);
+  launchPatternProbes("193.124.242-245.7,8,9,10", *table);
   ASSERT_EQ(table->workerCount(), 16u);
   const auto started = labels();
   EXPECT_EQ(started.front(), "193.124.242.7");
@@ -82,7 +82,7 @@ TEST_F(Expansion, AddressesComeInAscendingOrderWithTheFourthFieldFastest) {
 }
 
 TEST_F(Expansion, AddressValueHoldsTheOctetsInNetworkOrder) {
-  expandPattern("1.2.3.4", *table);
+  launchPatternProbes("1.2.3.4", *table);
   ASSERT_EQ(fake.started.size(), 1u);
   std::uint8_t bytes[4];
   std::memcpy(bytes, &fake.started[0].job.address, 4);
@@ -111,7 +111,7 @@ TEST_F(Expansion, LabelsAndCounts) {
     FakePlatform local;
     local.threadMode = ThreadMode::record;
     auto fresh = std::make_unique<WorkerTable>();
-    expandPattern(c.pattern, *fresh);
+    launchPatternProbes(c.pattern, *fresh);
     std::vector<std::string> got;
     for (const auto& s : local.started) got.push_back(s.job.label);
     EXPECT_EQ(got, c.labels) << c.pattern;
@@ -121,14 +121,14 @@ TEST_F(Expansion, LabelsAndCounts) {
 TEST_F(Expansion, IllegalPatternsStartNothing) {
   for (const char* pattern : {"1.2.3", "1.2.3.4.5", "1.2.3.4 x"}) {
     fake.output.clear();
-    expandPattern(pattern, *table);
+    launchPatternProbes(pattern, *table);
     EXPECT_EQ(fake.output, "illegal IP address\n") << pattern;
   }
   EXPECT_EQ(table->workerCount(), 0u);
 }
 
 TEST_F(Expansion, TheLimitRefusesEveryFurtherAddressInOrder) {
-  expandPattern("10.0.0-39.0-255", *table);
+  launchPatternProbes("10.0.0-39.0-255", *table);
   EXPECT_EQ(table->workerCount(), 10000u);
   EXPECT_EQ(fake.started.back().job.label, "10.0.39.15");
   const auto lines = linesOf(fake.output);
@@ -144,9 +144,9 @@ TEST_F(Expansion, TheLimitRefusesEveryFurtherAddressInOrder) {
 }
 
 TEST_F(Expansion, ThePatternThatCrossesTheLimitIsCutWhereTheTableFills) {
-  expandPattern("10.0.0-38.0-255", *table);  // 9984
-  expandPattern("10.0.100.0-13", *table);    // 9998
-  expandPattern("1.2.3.1-5", *table);
+  launchPatternProbes("10.0.0-38.0-255", *table);  // 9984
+  launchPatternProbes("10.0.100.0-13", *table);    // 9998
+  launchPatternProbes("1.2.3.1-5", *table);
   EXPECT_EQ(table->workerCount(), 10000u);
   EXPECT_EQ(fake.output,
             "too many addresses; ignoring 1.2.3.3\n"
