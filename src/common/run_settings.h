@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -9,6 +10,8 @@ namespace fanecho {
 
 inline constexpr std::uint32_t kMaxPayloadSize = 300;
 inline constexpr std::uint32_t kMaxWorkers = 10000;
+// A reverse name as labels carry it: 99 characters and the NUL.
+inline constexpr std::size_t kNameBufferSize = 100;
 
 // Settings are written by the main thread while workers read them, so each
 // is a whole atomic value. The report flags and verbose are changed and read

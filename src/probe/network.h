@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace fanecho {
+#include "common/run_settings.h"
 
-inline constexpr std::size_t kNameBufferSize = 100;
+namespace fanecho {
 
 // Prepares consoleLock and starts the socket library. consoleLock is ready
 // even when the library is not, so that workers can always report; host

@@ -65,12 +65,12 @@ void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
       return;
     case Verdict::invalidData:
       if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
-      writeTargetLabel(line, job, resolvedOctets);
+      writeTargetLabel(line, job, resolvedOctets, reverseLookup);
       line.text(" replied with invalid data").end();
       return;
     case Verdict::good:
       if (settings.reportSuccesses.load(std::memory_order_relaxed) == 0) return;
-      writeTargetLabel(line, job, resolvedOctets);
+      writeTargetLabel(line, job, resolvedOctets, reverseLookup);
       line.text(" is ok");
       if (settings.verbose.load(std::memory_order_relaxed) != 0) {
         if (tally.attemptCount <= 1) {

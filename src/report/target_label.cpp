@@ -1,11 +1,9 @@
 #include "report/target_label.h"
 
-#include "probe/network.h"
-
 namespace fanecho {
 
-void writeTargetLabel(ConsoleLine& line, const ProbeJob& job,
-                      const std::uint16_t resolvedOctets[4]) {
+void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const std::uint16_t resolvedOctets[4],
+                      ReverseLookup lookup) {
   line.text(job.label);
   if (settings.verbose.load(std::memory_order_relaxed) == 0) return;
   if (job.kind == TargetKind::hostName) {
@@ -18,7 +16,7 @@ void writeTargetLabel(ConsoleLine& line, const ProbeJob& job,
     return;
   }
   char nameBuffer[kNameBufferSize];
-  reverseLookup(job.address, nameBuffer);
+  lookup(job.address, nameBuffer);
   if (nameBuffer[0] == '\0') {
     line.text(" (?)");
   } else {
