@@ -11,7 +11,35 @@
 
 namespace fanecho {
 
+namespace {
+
+// Whether a target gets a worker: not when the table is full (said in a line
+// of its own, and no job is made), and not when echo requests cannot be sent
+// at all. That is asked as the first worker is about to start: without it
+// every target would come out unreachable, so the run says why once and
+// stops instead.
+bool admitTarget(std::string_view label, WorkerTable& table) {
+  if (table.probingRefused()) return false;
+  if (table.full()) {
+    ConsoleGuard guard;
+    ConsoleLine().text("too many addresses; ignoring ").text(label).end();
+    return false;
+  }
+  if (table.workerCount() == 0) {
+    if (const char* problem = platform.icmpProblem()) {
+      ConsoleGuard guard;
+      writeLine(problem);
+      table.refuseProbing();
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 void dispatchArgument(std::string_view argument, WorkerTable& table) {
+  if (table.probingRefused()) return;
   const char first = argument.empty() ? '\0' : argument[0];
   if (first == '-' || first == '/') {
     applyControlArgument(argument, table);
@@ -22,20 +50,8 @@ void dispatchArgument(std::string_view argument, WorkerTable& table) {
   }
 }
 
-namespace {
-
-// No job for a target that will not be probed.
-bool refusedForFullTable(std::string_view label, const WorkerTable& table) {
-  if (!table.full()) return false;
-  ConsoleGuard guard;
-  ConsoleLine().text("too many addresses; ignoring ").text(label).end();
-  return true;
-}
-
-}  // namespace
-
 void launchNameProbe(std::string_view name, WorkerTable& table) {
-  if (refusedForFullTable(name, table)) return;
+  if (!admitTarget(name, table)) return;
   auto job = std::make_unique<ProbeJob>();
   job->label.assign(name);
   job->kind = TargetKind::hostName;
@@ -44,7 +60,7 @@ void launchNameProbe(std::string_view name, WorkerTable& table) {
 
 void launchPatternProbes(std::string_view pattern, WorkerTable& table) {
   expandPattern(pattern, [&table](std::uint32_t address, std::string_view label) {
-    if (refusedForFullTable(label, table)) return;
+    if (!admitTarget(label, table)) return;
     auto job = std::make_unique<ProbeJob>();
     job->address = address;
     job->label.assign(label);
@@ -56,7 +72,11 @@ void launchPatternProbes(std::string_view pattern, WorkerTable& table) {
 RunOutcome runFanecho(int argc, const char* const* argv) {
   startNetwork();
   auto table = std::make_unique<WorkerTable>();
-  for (int i = 1; i < argc; ++i) dispatchArgument(argv[i], *table);
+  for (int i = 1; i < argc && !table->probingRefused(); ++i) dispatchArgument(argv[i], *table);
+  if (table->probingRefused()) {
+    stopNetwork();
+    return {kExitNoPermission, true};
+  }
   const bool allEnded = table->waitForWorkers();
   printSummary(table->workerCount());
   stopNetwork();

@@ -19,6 +19,9 @@ void launchNameProbe(std::string_view name, WorkerTable& table);
 // worker limit are refused one line each.
 void launchPatternProbes(std::string_view pattern, WorkerTable& table);
 
+// The exit status of a run that could not send echo requests.
+inline constexpr int kExitNoPermission = 3;
+
 struct RunOutcome {
   int exitStatus;
   bool allWorkersEnded;

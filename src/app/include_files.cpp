@@ -43,7 +43,8 @@ void processIncludeFile(std::string_view name, WorkerTable& table) {
     ConsoleGuard guard;
     ConsoleLine().text("file ").text(fileName).text(" not found").end();
   } else {
-    while (!std::feof(file) && !std::ferror(file)) {
+    // A run that cannot probe stops at its first target: read no further.
+    while (!std::feof(file) && !std::ferror(file) && !table.probingRefused()) {
       // Dispatched straight from the buffer: whatever outlives this pass
       // (a worker's label) is copied by the one who keeps it.
       char line[kIncludeLineLength + 1];

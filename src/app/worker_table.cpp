@@ -1,6 +1,5 @@
 #include "app/worker_table.h"
 
-#include <cstdlib>
 #include <vector>
 
 #include "common/console.h"
@@ -9,19 +8,6 @@
 namespace fanecho {
 
 void WorkerTable::start(std::unique_ptr<ProbeJob> job, ThreadPriority priority) {
-  if (!probingChecked_) {
-    // Without any way to send echo requests every target would come out
-    // unreachable; say why once and stop instead.
-    probingChecked_ = true;
-    if (const char* problem = platform.icmpProblem()) {
-      {
-        ConsoleGuard guard;
-        writeLine(problem);
-      }
-      platform.stopSockets();
-      std::exit(3);
-    }
-  }
   const std::uint32_t index = workerCount_;
   priorities_[index] = priority;
   jobs_[index] = std::move(job);

@@ -18,6 +18,11 @@ class WorkerTable {
   // that cannot be started now is started again once the others have ended.
   void start(std::unique_ptr<ProbeJob> job, ThreadPriority priority);
 
+  // Set by the run when echo requests cannot be sent at all: it then stops
+  // at its first target and starts no worker.
+  void refuseProbing() { probingRefused_ = true; }
+  bool probingRefused() const { return probingRefused_; }
+
   // Waits for every worker, in table order and in groups of kMaxWaitHandles.
   // False only when the platform's wait itself failed; then some workers may
   // still be running and their jobs must outlive them.
@@ -30,7 +35,7 @@ class WorkerTable {
   std::unique_ptr<ProbeJob> jobs_[kMaxWorkers];
   ThreadPriority priorities_[kMaxWorkers] = {};
   std::uint32_t workerCount_ = 0;
-  bool probingChecked_ = false;
+  bool probingRefused_ = false;
 };
 
 }  // namespace fanecho
