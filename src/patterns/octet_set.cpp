@@ -3,11 +3,7 @@
 
 namespace fanecho {
 
-std::uint32_t clampOctet(std::uint32_t lower, std::uint32_t upper, std::uint32_t number) {
-  if (number < lower) return lower;
-  if (number > upper) return upper;
-  return number;
-}
+std::uint32_t clampOctet(std::uint32_t number) { return number > 255 ? 255 : number; }
 
 std::int32_t OctetSet::readNumber(const char*& position) {
   // Saturate well above 255 so that a run of any length stays in range.
@@ -23,12 +19,12 @@ std::int32_t OctetSet::readNumber(const char*& position) {
 void OctetSet::parse(const char* text) {
   const char* position = text;
   while (isDecimalDigit(*position)) {
-    std::uint32_t low = clampOctet(0, 255, static_cast<std::uint32_t>(readNumber(position)));
+    std::uint32_t low = clampOctet(static_cast<std::uint32_t>(readNumber(position)));
     std::uint32_t high = low;
     if (*position == '-') {
       ++position;
       if (isDecimalDigit(*position)) {
-        high = clampOctet(0, 255, static_cast<std::uint32_t>(readNumber(position)));
+        high = clampOctet(static_cast<std::uint32_t>(readNumber(position)));
         if (high < low) {
           const std::uint32_t swap = low;
           low = high;

@@ -5,8 +5,8 @@
 
 namespace fanecho {
 
-// Limits `number` to lower..upper, compared unsigned.
-std::uint32_t clampOctet(std::uint32_t lower, std::uint32_t upper, std::uint32_t number);
+// Limits `number` to 255.
+std::uint32_t clampOctet(std::uint32_t number);
 
 // A fixed-size value: parse a field such as "1-3,7" once, then iterate its
 // members in ascending order as often as needed:

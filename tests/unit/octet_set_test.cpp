@@ -110,10 +110,10 @@ TEST(OctetSet, IterationProtocol) {
 }
 
 TEST(OctetSet, ClampOctet) {
-  EXPECT_EQ(clampOctet(0, 255, 0), 0u);
-  EXPECT_EQ(clampOctet(0, 255, 255), 255u);
-  EXPECT_EQ(clampOctet(0, 255, 256), 255u);
-  EXPECT_EQ(clampOctet(0, 255, 0xFFFFFFFFu), 255u);
+  EXPECT_EQ(clampOctet(0), 0u);
+  EXPECT_EQ(clampOctet(255), 255u);
+  EXPECT_EQ(clampOctet(256), 255u);
+  EXPECT_EQ(clampOctet(0xFFFFFFFFu), 255u);
 }
 
 }  // namespace
