@@ -51,9 +51,7 @@ void expandPattern(std::string_view pattern, const AddressSink& sink) {
         for (int d = sets[3].first(); !sets[3].atEnd(); d = sets[3].next()) {
           octets[3] = static_cast<std::uint16_t>(d);
           char label[16];
-          std::snprintf(label, sizeof label, "%d.%d.%d.%d", static_cast<unsigned char>(a),
-                        static_cast<unsigned char>(b), static_cast<unsigned char>(c),
-                        static_cast<unsigned char>(d));
+          std::snprintf(label, sizeof label, "%d.%d.%d.%d", a, b, c, d);
           sink(packAddress(octets), label);
         }
       }
