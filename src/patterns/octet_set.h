@@ -25,10 +25,6 @@ class OctetSet {
   // Values above 255 may come back saturated; clampOctet makes them 255.
   static std::int32_t readNumber(const char*& position);
 
-  bool contains(int value) const { return present[value] != 0; }
-  std::int32_t lowest() const { return firstMember; }
-  std::int32_t highest() const { return lastMember; }
-
  private:
   std::int32_t present[256] = {};
   std::int32_t cursor = 0;
