@@ -33,6 +33,9 @@ inline constexpr std::uint32_t kIpReqTimedOut = 11010;
 inline constexpr std::uint32_t kIpTtlExpiredTransit = 11013;
 inline constexpr std::uint32_t kIpGeneralFailure = 11050;
 
+// The most data one echo request carries: an Ethernet frame's worth.
+inline constexpr std::size_t kLargestRequest = 1472;
+
 struct PlatformOps {
   // Socket library for name services: WinSock 1.1 on Windows. Also raises
   // process limits a large run needs. False when it cannot start.
@@ -49,10 +52,10 @@ struct PlatformOps {
   // why not and how to fix it. Asked once, before the first worker starts.
   const char* (*icmpProblem)();
   IcmpHandle (*icmpCreate)();
-  // Sends one echo request with `request` as data and waits up to timeoutMs
-  // for its reply. Returns the number of reply records (0 or 1) and fills
-  // `reply`; the echoed data is copied into dataArea (at most dataAreaSize
-  // bytes) and reply.Data points there.
+  // Sends one echo request with `request` (at most kLargestRequest bytes) as
+  // data and waits up to timeoutMs for its reply. Returns the number of reply
+  // records (0 or 1) and fills `reply`; the echoed data is copied into
+  // dataArea (at most dataAreaSize bytes) and reply.Data points there.
   std::uint32_t (*icmpSendEcho)(IcmpHandle handle, std::uint32_t address, const void* request,
                                 std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
                                 std::size_t dataAreaSize, std::uint32_t timeoutMs);

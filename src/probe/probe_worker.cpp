@@ -45,6 +45,8 @@ Verdict judge(const ProbeTally& tally) {
 
 namespace {
 
+static_assert(kMaxPayloadSize <= kLargestRequest);
+
 // Room for the echoed data and 8 more bytes, as the ICMP helper API asks.
 constexpr std::size_t kReplyDataSize = kMaxPayloadSize + 8;
 

@@ -38,8 +38,6 @@ static_assert(IP_SUCCESS == kIpSuccess && IP_REQ_TIMED_OUT == kIpReqTimedOut &&
 // 2 GiB of a 32-bit process; 128 KiB lets all 10000 of them exist at once.
 constexpr SIZE_T kWorkerStackReservation = 128 * 1024;
 
-// Requests fit one Ethernet frame; fanecho sends at most 300 bytes.
-constexpr std::size_t kLargestRequest = 1472;
 // The reply buffer must hold a reply record, the request's data and 8 more
 // bytes, room for an ICMP error message.
 constexpr std::size_t kIcmpErrorRoom = 8;
@@ -88,10 +86,6 @@ void icmpClose(IcmpHandle handle) { IcmpCloseHandle(reinterpret_cast<HANDLE>(han
 std::uint32_t icmpSendEcho(IcmpHandle handle, std::uint32_t address, const void* request,
                            std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
                            std::size_t dataAreaSize, std::uint32_t timeoutMs) {
-  if (requestSize > kLargestRequest) {
-    reply->Status = kIpGeneralFailure;
-    return 0;
-  }
   union {
     ICMP_ECHO_REPLY record;
     unsigned char bytes[sizeof(ICMP_ECHO_REPLY) + kLargestRequest + kIcmpErrorRoom];
