@@ -18,7 +18,11 @@ void resetRunSettings() {
   results.exitStatus = 255;
 }
 
-// Bytes after the greeting are zero.
+// The greeting is the data this tool's requests have always carried, kept
+// byte for byte: packet captures and filters that look for it still match,
+// and hosts see the same requests as before. It is readable text so that a
+// capture shows at a glance whose requests these are. Bytes after it are
+// zero; a reply counts only when it echoes exactly the bytes sent.
 const std::uint8_t echoPayload[kMaxPayloadSize] = "Hello from Quil.....garbage\n";
 
 }  // namespace fanecho
