@@ -1,6 +1,6 @@
 // The operating-system services fanecho needs, behind one table of function
 // pointers so that tests can swap in fakes. One back end per platform fills
-// the table: src/platform/posix and src/platform/win32.
+// the table: src/platform/linux and src/platform/win32.
 #pragma once
 
 #include <cstddef>

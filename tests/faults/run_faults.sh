@@ -443,7 +443,7 @@ EOF
   difference higher than another run's had the same identifiers and sequence
   numbers: in the `others` fault, run A reported hosts that never answered it
   as "replied with invalid data", having taken run B's 56-byte replies. Now
-  both start at random (`src/platform/posix/icmp_posix.cpp`).
+  both start at random (`src/platform/linux/icmp_linux.cpp`).
 - **Waiting for a descriptor burnt the CPU.** A worker that found no
   descriptor free slept 5 ms and tried again; with 2000 slow targets and 256
   descriptors about 1750 workers did so, 15-31 s of system CPU in runs of

@@ -21,7 +21,7 @@
 
 #include "common/run_settings.h"
 #include "platform/platform.h"
-#include "platform/posix/icmp_posix.h"
+#include "platform/linux/icmp_linux.h"
 
 namespace fanecho {
 

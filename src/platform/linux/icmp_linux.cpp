@@ -11,7 +11,7 @@
 // source, identifier, sequence number and checksum: a late reply to an
 // earlier request, a duplicate or another program's reply is never counted,
 // and the deadline of the request holds across such packets.
-#include "platform/posix/icmp_posix.h"
+#include "platform/linux/icmp_linux.h"
 
 #include <time.h>  // before linux/errqueue.h, which needs struct timespec
 
