@@ -1,0 +1,171 @@
+// Stacks for worker threads. glibc maps, guards and unmaps a stack for every thread, and
+// with ten thousand threads those calls, and the mapping they keep splitting
+// and merging, cost more than the threads themselves. So stacks are slots of
+// one reservation made at the first start, each below a guard page that the
+// kernel keeps in its page tables (MADV_GUARD_INSTALL: no split mapping), and
+// a slot is used again once its thread has been joined. Where the kernel
+// cannot place such guards, or the slots run out, a thread gets a stack of
+// glibc's as before.
+#include "platform/linux/worker_stacks.h"
+
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "common/run_settings.h"
+
+namespace fanecho {
+
+namespace {
+
+// A worker needs little stack: its reply buffers and the resolver's. Ten
+// thousand of glibc's default 8 MiB reservations would be needless. What
+// counts towards memory is what a worker touches, the page with glibc's
+// thread block and the pages of its frames, so the frames down to the wait
+// in icmpSendEchoPosix are kept small enough to share one page (the bench
+// measures it).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::size_t kWorkerStackSize = 1024 * 1024;
+#else
+constexpr std::size_t kWorkerStackSize = 256 * 1024;
+#endif
+
+#ifndef MADV_GUARD_INSTALL
+#define MADV_GUARD_INSTALL 102  // Linux 6.13
+#endif
+
+constexpr std::uint32_t kStackSlots = kMaxWorkers;
+constexpr std::uint32_t kNoSlot = 0xFFFFFFFFu;
+
+// Guards go in kGuardBatch slots at a time with one process_madvise: one
+// madvise per thread held up the thread that starts them all. Where the
+// kernel does not take that advice through process_madvise (before Linux
+// 6.13), one at a time.
+constexpr std::uint32_t kGuardBatch = 64;
+
+// The rest is under slotMutex.
+pthread_mutex_t slotMutex = PTHREAD_MUTEX_INITIALIZER;
+char* stackArena = nullptr;
+bool stackArenaTried = false;
+std::size_t guardSize = 0;
+int selfPidfd = -1;  // for process_madvise; -1 when it cannot place guards
+Worker slotWorkers[kStackSlots];
+bool slotGuarded[kStackSlots];
+std::uint32_t freeSlots[kStackSlots];
+std::uint32_t freeSlotCount = 0;
+std::uint32_t unusedSlot = 0;  // slots from here on were never handed out
+
+std::size_t slotSize() { return guardSize + kWorkerStackSize; }
+
+// Guards for `first` and the slots after it, which are handed out in order.
+void guardAhead(std::uint32_t first) {
+#ifdef SYS_process_madvise
+  if (selfPidfd < 0) return;
+  iovec pages[kGuardBatch];
+  std::uint32_t count = 0;
+  for (; count < kGuardBatch && first + count < kStackSlots; ++count) {
+    pages[count] = {stackArena + (first + count) * slotSize(), guardSize};
+  }
+  const long advised =
+      syscall(SYS_process_madvise, selfPidfd, pages, std::size_t{count}, MADV_GUARD_INSTALL, 0u);
+  if (advised < 0) {
+    close(selfPidfd);
+    selfPidfd = -1;
+    return;
+  }
+  for (std::size_t i = 0; i < static_cast<std::size_t>(advised) / guardSize; ++i) {
+    slotGuarded[first + i] = true;
+  }
+#else
+  static_cast<void>(first);
+#endif
+}
+
+bool guardSlot(std::uint32_t slot) {
+  if (!slotGuarded[slot]) guardAhead(slot);
+  if (!slotGuarded[slot]) {
+    slotGuarded[slot] = madvise(stackArena + slot * slotSize(), guardSize, MADV_GUARD_INSTALL) == 0;
+  }
+  return slotGuarded[slot];
+}
+
+void reserveStacks() {
+  stackArenaTried = true;
+  guardSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  if (kStackSlots > SIZE_MAX / slotSize()) return;  // a 32-bit address space
+  // Only touched pages are backed; MAP_STACK keeps huge pages out, which
+  // would back a few bytes of stack with 2 MiB.
+  void* arena = mmap(nullptr, kStackSlots * slotSize(), PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+  if (arena == MAP_FAILED) return;
+  stackArena = static_cast<char*>(arena);
+  madvise(stackArena, kStackSlots * slotSize(), MADV_NOHUGEPAGE);
+#ifdef SYS_pidfd_open
+  selfPidfd = static_cast<int>(syscall(SYS_pidfd_open, getpid(), 0u));
+#endif
+  if (!guardSlot(0)) {
+    // An older kernel: no stack without a guard, so glibc's stacks after all.
+    munmap(arena, kStackSlots * slotSize());
+    stackArena = nullptr;
+  }
+}
+
+// A record with a stack slot, or null.
+Worker* takeSlot() {
+  Worker* worker = nullptr;
+  pthread_mutex_lock(&slotMutex);
+  if (!stackArenaTried) reserveStacks();
+  if (stackArena != nullptr) {
+    std::uint32_t slot = kNoSlot;
+    if (freeSlotCount > 0) {
+      slot = freeSlots[--freeSlotCount];
+    } else if (unusedSlot < kStackSlots) {
+      slot = unusedSlot++;
+    }
+    // A slot whose guard cannot be placed stays out of use.
+    if (slot != kNoSlot && guardSlot(slot)) {
+      worker = &slotWorkers[slot];
+      worker->slot = slot;
+    }
+  }
+  pthread_mutex_unlock(&slotMutex);
+  return worker;
+}
+
+}  // namespace
+
+Worker* allocateWorker() {
+  Worker* worker = takeSlot();
+  if (worker == nullptr) {
+    worker = new (std::nothrow) Worker{};
+    if (worker == nullptr) return nullptr;
+    worker->slot = kNoSlot;
+  }
+  return worker;
+}
+
+void setWorkerStack(pthread_attr_t& attributes, const Worker& worker) {
+  if (worker.slot != kNoSlot) {
+    pthread_attr_setstack(&attributes, stackArena + worker.slot * slotSize() + guardSize,
+                          kWorkerStackSize);
+  } else {
+    pthread_attr_setstacksize(&attributes, kWorkerStackSize);
+  }
+}
+
+void releaseWorker(Worker* worker) {
+  if (worker->slot == kNoSlot) {
+    delete worker;
+    return;
+  }
+  pthread_mutex_lock(&slotMutex);
+  freeSlots[freeSlotCount++] = worker->slot;
+  pthread_mutex_unlock(&slotMutex);
+}
+
+}  // namespace fanecho
