@@ -137,12 +137,22 @@ FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
   active = this;
   resetRunSettings();
   platform = PlatformOps{
-      FakeOps::startSockets,     FakeOps::stopSockets,      FakeOps::resolveName,
-      FakeOps::reverseName,      FakeOps::icmpProblem,      FakeOps::icmpCreate,
-      FakeOps::icmpSendEcho,     FakeOps::icmpClose,        FakeOps::startThread,
-      FakeOps::waitForThreads,   FakeOps::sleepMs,          FakeOps::consoleLockInit,
-      FakeOps::consoleLockEnter, FakeOps::consoleLockLeave, FakeOps::writeOut,
-      FakeOps::flushOut,
+      .startSockets = FakeOps::startSockets,
+      .stopSockets = FakeOps::stopSockets,
+      .resolveName = FakeOps::resolveName,
+      .reverseName = FakeOps::reverseName,
+      .icmpProblem = FakeOps::icmpProblem,
+      .icmpCreate = FakeOps::icmpCreate,
+      .icmpSendEcho = FakeOps::icmpSendEcho,
+      .icmpClose = FakeOps::icmpClose,
+      .startThread = FakeOps::startThread,
+      .waitForThreads = FakeOps::waitForThreads,
+      .sleepMs = FakeOps::sleepMs,
+      .consoleLockInit = FakeOps::consoleLockInit,
+      .consoleLockEnter = FakeOps::consoleLockEnter,
+      .consoleLockLeave = FakeOps::consoleLockLeave,
+      .writeOut = FakeOps::writeOut,
+      .flushOut = FakeOps::flushOut,
   };
 }
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "common/run_settings.h"
-#include "platform/platform.h"
 #include "platform/linux/icmp_linux.h"
 #include "platform/linux/worker_stacks.h"
+#include "platform/platform.h"
 
 namespace fanecho {
 
@@ -162,10 +162,22 @@ void flushOut() { std::fflush(stdout); }
 }  // namespace
 
 PlatformOps platform = {
-    startSockets,     stopSockets,      resolveName,       reverseName,
-    icmpProblemPosix, icmpCreatePosix,  icmpSendEchoPosix, icmpClosePosix,
-    startThread,      waitForThreads,   sleepMs,           consoleLockInit,
-    consoleLockEnter, consoleLockLeave, writeOut,          flushOut,
+    .startSockets = startSockets,
+    .stopSockets = stopSockets,
+    .resolveName = resolveName,
+    .reverseName = reverseName,
+    .icmpProblem = icmpProblemPosix,
+    .icmpCreate = icmpCreatePosix,
+    .icmpSendEcho = icmpSendEchoPosix,
+    .icmpClose = icmpClosePosix,
+    .startThread = startThread,
+    .waitForThreads = waitForThreads,
+    .sleepMs = sleepMs,
+    .consoleLockInit = consoleLockInit,
+    .consoleLockEnter = consoleLockEnter,
+    .consoleLockLeave = consoleLockLeave,
+    .writeOut = writeOut,
+    .flushOut = flushOut,
 };
 
 }  // namespace fanecho

@@ -179,9 +179,22 @@ void flushOut() { std::fflush(stdout); }
 }  // namespace
 
 PlatformOps platform = {
-    startSockets,     stopSockets,      resolveName, reverseName,    icmpProblem, icmpCreate,
-    icmpSendEcho,     icmpClose,        startThread, waitForThreads, sleepMs,     consoleLockInit,
-    consoleLockEnter, consoleLockLeave, writeOut,    flushOut,
+    .startSockets = startSockets,
+    .stopSockets = stopSockets,
+    .resolveName = resolveName,
+    .reverseName = reverseName,
+    .icmpProblem = icmpProblem,
+    .icmpCreate = icmpCreate,
+    .icmpSendEcho = icmpSendEcho,
+    .icmpClose = icmpClose,
+    .startThread = startThread,
+    .waitForThreads = waitForThreads,
+    .sleepMs = sleepMs,
+    .consoleLockInit = consoleLockInit,
+    .consoleLockEnter = consoleLockEnter,
+    .consoleLockLeave = consoleLockLeave,
+    .writeOut = writeOut,
+    .flushOut = flushOut,
 };
 
 }  // namespace fanecho
