@@ -64,7 +64,9 @@ ip netns del "$probe_ns"
 
 if [[ -n $build ]]; then
   echo "=== building fanecho.exe in $build"
-  cmake --preset win32 -S "$top" -B "$build" >/dev/null || exit 1
+  # Warnings are errors here when they are in the build that runs this.
+  cmake --preset win32 -S "$top" -B "$build" -DFANECHO_WERROR="${FANECHO_WERROR:-OFF}" >/dev/null ||
+    exit 1
   cmake --build "$build" -j 2 || exit 1
   binary=$build/fanecho.exe
 fi
