@@ -2,7 +2,8 @@
 # Installs whatever is missing, then builds and runs every test suite:
 # under AddressSanitizer with UndefinedBehaviorSanitizer, under
 # ThreadSanitizer, the fuzz targets briefly, and last the release build with
-# the end-to-end suites (Linux in both ICMP modes, Windows under wine).
+# the end-to-end suites (Linux in both ICMP modes, Windows under wine) and
+# the Debian package installed and removed; then the Windows zip.
 # Here warnings are errors (FANECHO_WERROR), unlike in the presets as a
 # packager or newcomer builds them with whatever compiler they have.
 set -euo pipefail
@@ -20,4 +21,8 @@ run_preset() {
 run_preset asan
 run_preset tsan
 run_preset fuzz
-run_preset default
+run_preset default   # package.deb among its tests: dpkg -i, a probe, dpkg -r
+
+echo "=== win32 package"
+cmake --preset win32 -DFANECHO_WERROR=ON >/dev/null
+cmake --build --preset win32 -j "$jobs" --target package

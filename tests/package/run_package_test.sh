@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The Debian package as a user gets it: packs the build, installs it with
+# dpkg -i, probes 127.0.0.1 (as root, and as nobody where only the
+# capability the package gives lets it), removes it with dpkg -r and checks
+# that nothing is left. Needs root and dpkg; skips (77) elsewhere, and when
+# a fanecho package is installed already, which it will not touch.
+#   run_package_test.sh --build DIR
+set -u
+
+build=
+while (($#)); do
+  case $1 in
+    --build) build=$2; shift 2 ;;
+    *) echo "usage: run_package_test.sh --build DIR" >&2; exit 2 ;;
+  esac
+done
+[[ -f $build/CPackConfig.cmake ]] || { echo "run_package_test.sh: no CPack configuration in '$build'" >&2; exit 2; }
+build=$(cd "$build" && pwd)
+
+skip() {
+  echo "run_package_test.sh: skipped: $*"
+  exit 77
+}
+((EUID == 0)) || skip "dpkg -i needs root"
+command -v dpkg >/dev/null && command -v dpkg-deb >/dev/null || skip "not a Debian system"
+[[ $(dpkg-query -W -f '${Status}' fanecho 2>/dev/null) == *" installed" ]] &&
+  skip "a fanecho package is installed already"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/fanecho-package.XXXXXX")
+ns=fe-pkg$$
+installed=0
+cleanup() {
+  ((installed)) && dpkg -r fanecho >/dev/null 2>&1
+  ip netns del "$ns" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  if "${@:2}"; then
+    echo "ok    $1"
+  else
+    echo "FAIL  $1"
+    failures=$((failures + 1))
+  fi
+}
+# dpkg waits for no one: another apt or dpkg run holds its lock for a while.
+dpkg_retry() {
+  local tries=0
+  until dpkg "$@" >"$work/dpkg.log" 2>&1; do
+    grep -q "lock" "$work/dpkg.log" && ((++tries < 60)) || { cat "$work/dpkg.log"; return 1; }
+    sleep 5
+  done
+}
+
+(cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1) ||
+  { cat "$work/cpack.log"; echo "FAIL  cpack"; exit 1; }
+deb=$(ls "$work"/fanecho_*.deb)
+echo "package $(basename "$deb")"
+
+check "dpkg -i" dpkg_retry -i "$deb" && installed=1
+check "files in place" test -x /usr/bin/fanecho -a -f /usr/share/man/man1/fanecho.1 \
+  -a -f /usr/share/doc/fanecho/README.md -a -f /usr/share/doc/fanecho/LICENSE
+check "cap_net_raw given" bash -c 'getcap /usr/bin/fanecho | grep -q cap_net_raw'
+check "not setuid" test ! -u /usr/bin/fanecho
+check "probe 127.0.0.1 as root" bash -c \
+  '[[ $(/usr/bin/fanecho /report:all 127.0.0.1; echo "rc=$?") == $'"'"'127.0.0.1 is ok\n\nmachine is ok\nrc=0'"'"' ]]'
+
+# A namespace whose ping_group_range admits no group: nobody gets no datagram
+# socket there, only the raw one the capability allows. A copy of the binary
+# (cp drops the capability) shows the difference.
+ip netns add "$ns" && ip -n "$ns" link set lo up &&
+  ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="1 0" || { echo "FAIL  namespace"; exit 1; }
+cp /usr/bin/fanecho "$work/plain" && chmod 755 "$work" "$work/plain"
+as_nobody() { ip netns exec "$ns" setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+check "probe as nobody through cap_net_raw" bash -c \
+  "[[ \$($(declare -f as_nobody); ns=$ns; as_nobody /usr/bin/fanecho /report:all 127.0.0.1) == \$'127.0.0.1 is ok\n\nmachine is ok' ]]"
+as_nobody "$work/plain" 127.0.0.1 >/dev/null
+check "without the capability nobody gets status 3" test $? -eq 3
+
+check "dpkg -r" dpkg_retry -r fanecho && installed=0
+check "nothing left behind" bash -c \
+  '! test -e /usr/bin/fanecho -o -e /usr/share/man/man1/fanecho.1 -o -e /usr/share/doc/fanecho &&
+   [[ -z $(dpkg-query -W -f "\${Status}" fanecho 2>/dev/null | grep -v not-installed) ]]'
+
+((failures == 0)) && echo "package test passed" || echo "package test: $failures failed"
+((failures == 0))
