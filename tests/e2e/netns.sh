@@ -1,22 +1,26 @@
 #!/usr/bin/env bash
 # A throwaway network world for fanecho's end-to-end tests.
 #
-#   netns.sh up NAME --responder PATH [--seconds N]
+#   netns.sh up NAME [--responder PATH] [--seconds N]
 #   netns.sh down NAME
 #
 # `up` makes the namespace NAME, in which the tests run fanecho, and NAMEp,
 # a peer joined to it by a veth pair. Nothing in them can reach the host's
-# network, so probes sent inside never leave the machine.
+# network, so probes sent inside never leave the machine; `up` checks that
+# no route leads out. bench/run.sh measures in the same world.
 #
 #   10.1.0.0/16   local on lo: the kernel answers every address
 #   10.2.0.0/16   routed into an ifb device, which drops what it is sent:
-#                 no answer ever comes (this kernel has no dummy links)
+#                 no answer ever comes (this kernel has no dummy links).
+#                 Behind a gateway, as silent hosts usually are: one
+#                 neighbour entry, not one for each target
 #   10.3.0.0/16   an unreachable route: sending fails at once
 #   10.4.0.0/16   routed via NAMEp, which answers with ICMP destination
 #                 unreachable: the error arrives from the network
 #   10.5.0.0/24   the veth to NAMEp (10.5.0.1 on our side). NAMEp holds
 #                 10.5.0.2-15, its kernel ignores echo requests and
-#                 fanecho_responder answers instead:
+#                 fanecho_responder answers instead (without --responder
+#                 nobody does):
 #                   .2 normal     .3 corrupt    .4 truncate   .5 duplicate
 #                   .6 late:1500  .7 delay:200  .8 wrong-id   .9 wrong-seq
 #                   .10 foreign   .11 no rule (silent)        .12 alternate:300
@@ -86,7 +90,7 @@ up() {
       *) die "unknown option $1" ;;
     esac
   done
-  [[ -x $responder ]] || die "--responder must name the built fanecho_responder"
+  [[ -z $responder || -x $responder ]] || die "--responder must name the built fanecho_responder"
   local peer=${name}p state
   state=$(state_dir "$name")
   if ip netns list | grep -qE "^($name|$peer)( |$)"; then die "namespace $name or $peer exists already"; fi
@@ -100,8 +104,11 @@ up() {
   ip -n "$name" link set lo up
   ip -n "$name" addr add 10.1.0.1/16 dev lo
   ip -n "$name" link add ifb0 type ifb
-  ip -n "$name" link set ifb0 up
-  ip -n "$name" route add 10.2.0.0/16 dev ifb0
+  # Long enough a queue that a burst of requests is dropped by the device
+  # rather than refused by the queue (which would fail the send at once).
+  ip -n "$name" link set ifb0 txqueuelen 20000 up
+  ip -n "$name" addr add 10.255.255.1/30 dev ifb0
+  ip -n "$name" route add 10.2.0.0/16 via 10.255.255.2 dev ifb0
   ip -n "$name" route add unreachable 10.3.0.0/16
 
   ip -n "$name" link add veth0 type veth peer name veth0 netns "$peer"
@@ -121,6 +128,14 @@ up() {
   ip -n "$peer" route add local 10.6.0.0/16 dev lo
 
   write_name_files "$name"
+  local ns
+  for ns in "$name" "$peer"; do
+    if ip -n "$ns" -4 route get 192.0.2.1 >/dev/null 2>&1; then die "namespace $ns has a route out"; fi
+  done
+  if [[ -z $responder ]]; then
+    undo_on_exit=""
+    return
+  fi
 
   # ip netns exec replaces itself with the command, so $! is the responder.
   # shellcheck disable=SC2046
@@ -171,7 +186,7 @@ down() {
 undo_on_exit=""
 trap '[[ -z $undo_on_exit ]] || down "$undo_on_exit"' EXIT
 
-(($# >= 2)) || die "usage: netns.sh up NAME --responder PATH [--seconds N] | down NAME"
+(($# >= 2)) || die "usage: netns.sh up NAME [--responder PATH] [--seconds N] | down NAME"
 command=$1
 check_name "$2"
 case $command in
