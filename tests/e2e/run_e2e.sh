@@ -26,6 +26,9 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+progname=run_e2e.sh
+# shellcheck source=../support/testlib.sh
+source "$here/../support/testlib.sh"
 
 usage() {
   sed -n '5,6p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
@@ -49,46 +52,24 @@ read -ra runner_words <<<"$runner"
 
 if ((!list_only)); then
   [[ -f $binary ]] || { echo "run_e2e.sh: no binary at '$binary'" >&2; exit 2; }
-  binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
-  if [[ -z $responder ]]; then
-    for responder in "$(dirname "$binary")"/{,tests/e2e/}fanecho_responder; do
-      [[ -x $responder ]] && break
-    done
-  fi
+  binary=$(absolute_path "$binary")
+  responder=$(find_responder "$binary" "$responder")
   [[ -x $responder ]] || { echo "run_e2e.sh: no fanecho_responder at '$responder'" >&2; exit 2; }
-  if ((EUID != 0)); then
-    echo "run_e2e.sh: skipped: network namespaces need root"
-    exit 77
-  fi
-  if ! ip netns add "fe2e-probe$$" 2>/dev/null; then
-    echo "run_e2e.sh: skipped: ip netns is not available here"
-    exit 77
-  fi
-  ip netns del "fe2e-probe$$"
+  require_netns
 fi
 
 world=fe2e$$
 work=""
 cleanup() {
   [[ -n $work ]] || return 0
-  "$here/netns.sh" down "$world"
+  world_down "$world"
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-case $mode in
-  datagram) mode_range="0 2147483647" ;;
-  raw) mode_range="1 0" ;;
-esac
-
-set_range() { ip netns exec "$world" sysctl -qw "net.ipv4.ping_group_range=$1"; }
-
 # ---------------------------------------------------------------- checking
 
-readonly summary_re='^(machine is (not )?ok|all [0-9]+ machines are ok|none of the [0-9]+ machines are ok|#machines sent / replied / timed-out = [0-9]+ / [0-9]+ / [0-9]+)$'
-
-passed=0 failed=0
 declare -A item_used=()
 
 selected() {
@@ -210,8 +191,6 @@ normalise() {
     -e 's/^(fanecho: no permission to send ICMP echo requests).*/\1 .../'
 }
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-
 # Runs fanecho in the world; the output lands in $work/out, CRs removed.
 run_fanecho() {
   local as_nobody=$1 nofile=$2
@@ -270,13 +249,13 @@ t() {
   cat >"$work/expected"
   [[ -n $rc ]] || rc=$(status_for "$work/expected")
 
-  [[ -n $range ]] && set_range "$range"
+  [[ -n $range ]] && set_ping_range "$world" "$range"
   local start status elapsed
   start=$(now_ms)
   run_fanecho "$as_nobody" "$nofile" "$@"
   status=$?
   elapsed=$(($(now_ms) - start))
-  [[ -n $range ]] && set_range "$mode_range"
+  [[ -n $range ]] && set_icmp_mode "$world" "$mode"
 
   local -a problems=()
   ((status == rc)) || problems+=("exit status $status, expected $rc")
@@ -299,20 +278,14 @@ t() {
     problems+=("$(diff -U 3 "$work/want" "$work/got" | tail -n +3 | head -n 40 | sed 's/^/      /')")
   fi
 
-  local seconds
-  seconds=$(printf '%d.%01d' $((elapsed / 1000)) $((elapsed % 1000 / 100)))
-  if ((${#problems[@]} == 0)); then
-    passed=$((passed + 1))
-    echo "ok    $name (${seconds} s)"
-  else
-    failed=$((failed + 1))
-    echo "FAIL  $name (${seconds} s): fanecho $*"
-    printf '      %s\n' "${problems[@]}"
+  if ((${#problems[@]})); then
+    problems=("fanecho $*" "${problems[@]}")
     if [[ -s $work/err ]]; then
-      echo "      standard error:"
-      head -n 5 "$work/err" | sed 's/^/        /'
+      problems+=("standard error:")
+      while IFS= read -r problem; do problems+=("  $problem"); done < <(head -n 5 "$work/err")
     fi
   fi
+  result "$name ($(seconds_of "$elapsed") s)" "${problems[@]}"
 }
 
 # Expected result lines for a run of addresses: lines PREFIX FIRST LAST TEXT
@@ -329,11 +302,11 @@ if ((!list_only)); then
   mkdir "$work/bin"
   # A copy that user 65534 may run, wherever the build lives.
   install -m 755 "$binary" "$work/bin/"
-  if ! "$here/netns.sh" up "$world" --responder "$responder" --seconds 600; then
+  if ! world_up "$world" --responder "$responder" --seconds 600; then
     echo "run_e2e.sh: could not build the test namespace"
     exit 1
   fi
-  set_range "$mode_range"
+  set_icmp_mode "$world" "$mode"
   # Include files, named relative to the working directory.
   printf '# targets and options from a file\n/report:all\n\n   10.1.0.1\t\nanswer-one\n' >"$work/targets.txt"
   printf '/include:inner.txt\n10.1.0.2\n' >"$work/outer.txt"
@@ -792,5 +765,4 @@ if [[ -n $cases ]]; then
   done
 fi
 echo "fanecho e2e: $mode mode took $((($(now_ms) - suite_start) / 1000)) s"
-echo "$passed passed, $failed failed"
-((failed == 0))
+finish

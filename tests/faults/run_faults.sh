@@ -16,7 +16,9 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-netns=$here/../e2e/netns.sh
+progname=run_faults.sh
+# shellcheck source=../support/testlib.sh
+source "$here/../support/testlib.sh"
 
 usage() {
   sed -n '7,8p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
@@ -34,20 +36,13 @@ while (($#)); do
   esac
 done
 [[ -f $binary ]] || { echo "run_faults.sh: no binary at '$binary'" >&2; exit 2; }
-binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
-if [[ -z $responder ]]; then
-  for responder in "$(dirname "$binary")"/{,tests/e2e/}fanecho_responder; do
-    [[ -x $responder ]] && break
-  done
-fi
+binary=$(absolute_path "$binary")
+responder=$(find_responder "$binary" "$responder")
 [[ -x $responder ]] || { echo "run_faults.sh: no fanecho_responder at '$responder'" >&2; exit 2; }
 [[ -z $doc ]] || doc=$(cd "$(dirname "$doc")" && pwd)/$(basename "$doc")
 
-skip() { echo "run_faults.sh: skipped: $*"; exit 77; }
-((EUID == 0)) || skip "network namespaces need root"
+require_netns
 command -v nft >/dev/null || skip "nft (package nftables) is not installed"
-ip netns add "ffltprobe$$" 2>/dev/null || skip "ip netns is not available here"
-ip netns del "ffltprobe$$"
 
 world=fflt$$
 work=$(mktemp -d "${TMPDIR:-/tmp}/fanecho-faults.XXXXXX")
@@ -55,37 +50,28 @@ declare -a started=()  # pids of our background processes
 cleanup() {
   local pid
   for pid in "${started[@]}"; do kill -KILL "$pid" 2>/dev/null; done
-  "$netns" down "$world"
+  world_down "$world"
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-"$netns" up "$world" --responder "$responder" --seconds 900 || { echo "run_faults.sh: could not build the test namespace"; exit 1; }
+world_up "$world" --responder "$responder" --seconds 900 || { echo "run_faults.sh: could not build the test namespace"; exit 1; }
 cd "$work" || exit 1
 
 # ---------------------------------------------------------------- helpers
-
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-
-set_mode() {
-  local range="1 0"
-  [[ $1 == datagram ]] && range="0 2147483647"
-  ip netns exec "$world" sysctl -qw "net.ipv4.ping_group_range=$range"
-}
 
 # fe ARGUMENTS...: fanecho in the world, through $wrap (words run before it,
 # e.g. prlimit); output in $work/out, exit status in $rc. Two minutes at most.
 wrap=()
 fe() {
-  timeout -k 5 120 /usr/bin/time -f '%e %S %M' -o "$work/time" \
+  timeout -k 5 120 /usr/bin/time -f "$gnu_time_format" -o "$work/time" \
     ip netns exec "$world" "${wrap[@]}" "$binary" "$@" >"$work/out" 2>"$work/err"
   rc=$?
 }
-# time(1) puts a line about a non-zero status first.
-elapsed() { tail -n 1 "$work/time" | cut -d' ' -f1; }
-system_cpu() { tail -n 1 "$work/time" | cut -d' ' -f2; }
-peak_kib() { tail -n 1 "$work/time" | cut -d' ' -f3; }
+elapsed() { time_field "$work/time" elapsed; }
+system_cpu() { time_field "$work/time" system; }
+peak_kib() { time_field "$work/time" peak; }
 
 # Waits up to $2 s for pid $1 to end, then kills it; true when it ended.
 bounded_wait() {
@@ -107,17 +93,6 @@ ip netns exec "$world" "$binary" '/?' >"$work/help.txt"
 unknown_lines() {
   LC_ALL=C grep -avxE "$known_re" "$1" | LC_ALL=C grep -avxF -f "$work/help.txt"
   [[ ! -s $1 || $(tail -c 1 "$1" | od -An -c | tr -d ' ') == '\n' ]] || echo "(no newline at the end)"
-}
-
-summary_for() {  # OK SENT -> the summary line and exit status fanecho owes
-  local ok=$1 sent=$2
-  if ((ok == sent)); then
-    echo "all $sent machines are ok|0"
-  elif ((ok == 0)); then
-    echo "none of the $sent machines are ok|2"
-  else
-    echo "#machines sent / replied / timed-out = $sent / $ok / $((sent - ok))|1"
-  fi
 }
 
 problems=() figures=""
@@ -374,7 +349,6 @@ faults=(
   "signal datagram:INT datagram:TERM raw:INT raw:TERM"
 )
 
-passed=0 failed=0
 declare -A did=() verdict=()
 suite_start=$(now_ms)
 echo "fanecho faults: binary $binary"
@@ -383,21 +357,14 @@ for entry in "${faults[@]}"; do
   if [[ -n $only && ",$only," != *",$fault,"* && ",$only," != *",${fault%%.*},"* ]]; then continue; fi
   for mode in $modes; do
     problems=() figures=""
-    set_mode "${mode%%:*}"
+    set_icmp_mode "$world" "${mode%%:*}"
     start=$(now_ms)
     if [[ $mode == *:* ]]; then "fault_$fault" "${mode#*:}"; else "fault_$fault"; fi
     took=$((($(now_ms) - start) / 100))
     name="$fault (${mode%%:*})"
     did[$fault]+="${did[$fault]:+<br>}${modes:+${mode%%:*}: }$figures"
-    if ((${#problems[@]} == 0)); then
-      passed=$((passed + 1))
-      echo "ok    $name $((took / 10)).$((took % 10)) s: $figures"
-    else
-      failed=$((failed + 1))
-      verdict[$fault]="FAILED: "
-      echo "FAIL  $name $((took / 10)).$((took % 10)) s: $figures"
-      printf '      %s\n' "${problems[@]}"
-    fi
+    ((${#problems[@]} == 0)) || verdict[$fault]="FAILED: "
+    result "$name $((took / 10)).$((took % 10)) s: $figures" "${problems[@]}"
   done
 done
 seconds=$((($(now_ms) - suite_start) / 1000))
@@ -455,5 +422,4 @@ EOF
   } >"$doc"
   echo "fanecho faults: wrote $doc"
 fi
-echo "$passed passed, $failed failed"
-((failed == 0))
+finish

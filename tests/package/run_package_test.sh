@@ -7,6 +7,10 @@
 #   run_package_test.sh --build DIR
 set -u
 
+progname=run_package_test.sh
+# shellcheck source=../support/testlib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/testlib.sh"
+
 build=
 while (($#)); do
   case $1 in
@@ -17,34 +21,24 @@ done
 [[ -f $build/CPackConfig.cmake ]] || { echo "run_package_test.sh: no CPack configuration in '$build'" >&2; exit 2; }
 build=$(cd "$build" && pwd)
 
-skip() {
-  echo "run_package_test.sh: skipped: $*"
-  exit 77
-}
-((EUID == 0)) || skip "dpkg -i needs root"
 command -v dpkg >/dev/null && command -v dpkg-deb >/dev/null || skip "not a Debian system"
+require_netns
 [[ $(dpkg-query -W -f '${Status}' fanecho 2>/dev/null) == *" installed" ]] &&
   skip "a fanecho package is installed already"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/fanecho-package.XXXXXX")
-ns=fe-pkg$$
+ns=fepkg$$
 installed=0
 cleanup() {
   ((installed)) && dpkg -r fanecho >/dev/null 2>&1
-  ip netns del "$ns" 2>/dev/null
+  world_down "$ns"
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-failures=0
 check() {  # check DESCRIPTION COMMAND...
-  if "${@:2}"; then
-    echo "ok    $1"
-  else
-    echo "FAIL  $1"
-    failures=$((failures + 1))
-  fi
+  if "${@:2}"; then result "$1"; else result "$1" "the check failed"; fi
 }
 # dpkg waits for no one: another apt or dpkg run holds its lock for a while.
 dpkg_retry() {
@@ -65,18 +59,17 @@ check "files in place" test -x /usr/bin/fanecho -a -f /usr/share/man/man1/fanech
   -a -f /usr/share/doc/fanecho/README.md -a -f /usr/share/doc/fanecho/LICENSE
 check "cap_net_raw given" bash -c 'getcap /usr/bin/fanecho | grep -q cap_net_raw'
 check "not setuid" test ! -u /usr/bin/fanecho
-check "probe 127.0.0.1 as root" bash -c \
-  '[[ $(/usr/bin/fanecho /report:all 127.0.0.1; echo "rc=$?") == $'"'"'127.0.0.1 is ok\n\nmachine is ok\nrc=0'"'"' ]]'
+output=$(/usr/bin/fanecho /report:all 127.0.0.1; echo "rc=$?")
+check "probe 127.0.0.1 as root" test "$output" == $'127.0.0.1 is ok\n\nmachine is ok\nrc=0'
 
 # A namespace whose ping_group_range admits no group: nobody gets no datagram
 # socket there, only the raw one the capability allows. A copy of the binary
 # (cp drops the capability) shows the difference.
-ip netns add "$ns" && ip -n "$ns" link set lo up &&
-  ip netns exec "$ns" sysctl -qw net.ipv4.ping_group_range="1 0" || { echo "FAIL  namespace"; exit 1; }
+world_up "$ns" && set_icmp_mode "$ns" raw || { echo "FAIL  namespace"; exit 1; }
 cp /usr/bin/fanecho "$work/plain" && chmod 755 "$work" "$work/plain"
 as_nobody() { ip netns exec "$ns" setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
-check "probe as nobody through cap_net_raw" bash -c \
-  "[[ \$($(declare -f as_nobody); ns=$ns; as_nobody /usr/bin/fanecho /report:all 127.0.0.1) == \$'127.0.0.1 is ok\n\nmachine is ok' ]]"
+output=$(as_nobody /usr/bin/fanecho /report:all 127.0.0.1)
+check "probe as nobody through cap_net_raw" test "$output" == $'127.0.0.1 is ok\n\nmachine is ok'
 as_nobody "$work/plain" 127.0.0.1 >/dev/null
 check "without the capability nobody gets status 3" test $? -eq 3
 
@@ -85,5 +78,4 @@ check "nothing left behind" bash -c \
   '! test -e /usr/bin/fanecho -o -e /usr/share/man/man1/fanecho.1 -o -e /usr/share/doc/fanecho &&
    [[ -z $(dpkg-query -W -f "\${Status}" fanecho 2>/dev/null | grep -v not-installed) ]]'
 
-((failures == 0)) && echo "package test passed" || echo "package test: $failures failed"
-((failures == 0))
+finish

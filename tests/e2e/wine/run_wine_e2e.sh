@@ -20,6 +20,9 @@ set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/../../.." && pwd)
+progname=run_wine_e2e.sh
+# shellcheck source=../../support/testlib.sh
+source "$top/tests/support/testlib.sh"
 
 # Left out: the permission group (Linux ping_group_range and user 65534; a
 # wine prefix belongs to one user), many.few_descriptors (a Linux open file
@@ -48,19 +51,12 @@ done
 [[ -n $binary || -n $build ]] && [[ -z $binary || -z $build ]] || usage
 [[ -x $responder ]] || { echo "run_wine_e2e.sh: no fanecho_responder at '$responder'" >&2; exit 2; }
 
-skip() {
-  echo "run_wine_e2e.sh: skipped: $*"
-  exit 77
-}
-((EUID == 0)) || skip "network namespaces need root"
+require_netns
 command -v wine >/dev/null && command -v wineserver >/dev/null || skip "wine is not installed"
 if [[ -n $build ]]; then
   command -v i686-w64-mingw32-g++-posix >/dev/null || command -v i686-w64-mingw32-g++ >/dev/null ||
     skip "the mingw-w64 i686 compiler is not installed"
 fi
-probe_ns=fe-wine-probe$$
-ip netns add "$probe_ns" 2>/dev/null || skip "ip netns is not available here"
-ip netns del "$probe_ns"
 
 if [[ -n $build ]]; then
   echo "=== building fanecho.exe in $build"
@@ -71,7 +67,7 @@ if [[ -n $build ]]; then
   binary=$build/fanecho.exe
 fi
 [[ -f $binary ]] || { echo "run_wine_e2e.sh: no binary at '$binary'" >&2; exit 2; }
-binary=$(cd "$(dirname "$binary")" && pwd)/$(basename "$binary")
+binary=$(absolute_path "$binary")
 
 export WINEDEBUG=-all WINEARCH=win32
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/fanecho-wine.XXXXXX")
@@ -111,20 +107,16 @@ status=$?
 # a world of our own.
 stop_server
 world=fe-wine$$
-trap 'cleanup; "$here/../netns.sh" down "$world"' EXIT
-"$here/../netns.sh" up "$world" --responder "$responder" --seconds 600 || exit 1
-only_passed=0 only_failed=0
+trap 'cleanup; world_down "$world"' EXIT
+world_up "$world" --responder "$responder" --seconds 600 || exit 1
 
 # Built beside fanecho.exe by the win32 preset.
 checks=$(dirname "$binary")/tests/win32/platform_win32_test.exe
 if [[ -f $checks ]]; then
   if report=$(timeout 120 ip netns exec "$world" "$here/wine_runner.sh" "$checks"); then
-    only_passed=$((only_passed + 1))
-    echo "ok    wine.platform_win32 ($(grep -c '^ok' <<<"$report") checks)"
+    result "wine.platform_win32 ($(grep -c '^ok' <<<"$report") checks)"
   else
-    only_failed=$((only_failed + 1))
-    echo "FAIL  wine.platform_win32"
-    sed 's/\r$//; s/^/      /' <<<"$report"
+    result "wine.platform_win32" "$(sed 's/\r$//' <<<"$report")"
   fi
 else
   echo "skip  wine.platform_win32 (no $checks)"
@@ -137,27 +129,24 @@ large() {
   shift 5
   local out start elapsed status problems=""
   out=$(mktemp)
-  start=$(date +%s%N)
+  start=$(now_ms)
   timeout "$limit" ip netns exec "$world" "$here/wine_runner.sh" "$binary" "$@" |
     sed 's/\r$//' >"$out"
   status=${PIPESTATUS[0]}
-  elapsed=$((($(date +%s%N) - start) / 1000000))
+  elapsed=$(($(now_ms) - start))
   ((status == 0)) || problems+="exit status $status; "
   [[ $(tail -n 1 "$out") == "$summary" ]] || problems+="last line '$(tail -n 1 "$out")'; "
   (($(wc -l <"$out") == others + 2)) || problems+="$(wc -l <"$out") lines, expected $((others + 2)); "
   head -n -2 "$out" | grep -qv '^too many addresses; ignoring ' && problems+="unexpected lines; "
   rm -f "$out"
   if [[ -z $problems ]]; then
-    only_passed=$((only_passed + 1))
-    echo "ok    $name ($((elapsed / 1000)).$((elapsed % 1000 / 100)) s)"
+    result "$name ($(seconds_of "$elapsed") s)"
   else
-    only_failed=$((only_failed + 1))
-    echo "FAIL  $name ($((elapsed / 1000)).$((elapsed % 1000 / 100)) s): fanecho $*"
-    echo "      $problems"
+    result "$name ($(seconds_of "$elapsed") s)" "fanecho $*" "$problems"
   fi
 }
 large wine.answering_2048 120 "all 2048 machines are ok" 0 -- /report:error 10.1.0-7.0-255
 # 10240 addresses and a name: the last 240 and the name are refused.
 large wine.limit_10000 300 "all 10000 machines are ok" 241 -- /report:error 10.1.0-39.0-255 answer-one
-echo "wine only: $only_passed passed, $only_failed failed"
-((status == 0 && only_failed == 0))
+echo "wine only: $passed passed, $failed failed"
+((status == 0 && failed == 0))
