@@ -14,13 +14,13 @@
 # at a time with the programs taking turns; peak resident memory from GNU
 # time, in runs that also check each answer: a wrong one fails the run.
 #
-# Inside the namespace, which nothing routes out of:
+# The world is the end-to-end tests' (tests/e2e/netns.sh, no responder),
+# which nothing routes out of:
 #   127.0.0.1      loopback
 #   10.1.0.0/16    local on lo: every address answers
 #   10.2.0.0/16    routed into an ifb device, which drops what it is sent:
 #                  nothing answers (this kernel has no dummy links or netem)
-#   10.255.255.0/30  the ifb device's own, with the gateway to 10.2.0.0/16
-# fanecho runs in both ICMP modes, switched by the namespace's
+# bench/report.sh draws the report from the measurements. fanecho runs in both ICMP modes, switched by the namespace's
 # net.ipv4.ping_group_range: "0 2147483647" lets it open datagram sockets,
 # "1 0" leaves it raw sockets (it runs as root). fping, as root, uses raw.
 #
@@ -29,6 +29,9 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+progname=bench
+# shellcheck source=../tests/support/testlib.sh
+source "$ROOT/tests/support/testlib.sh"
 QUICK=0
 FANECHO=""
 OUT=""
@@ -65,8 +68,6 @@ for tool in ip fping hyperfine; do
   command -v "$tool" >/dev/null || missing "$tool is not installed"
 done
 /usr/bin/time -f %M true >/dev/null 2>&1 || missing "GNU time (/usr/bin/time) is not installed"
-HAVE_GNUPLOT=1
-command -v gnuplot >/dev/null || HAVE_GNUPLOT=0
 
 if [[ -z $FANECHO ]]; then
   if [[ ! -f $ROOT/build/bench/CMakeCache.txt ]]; then
@@ -94,9 +95,9 @@ fi
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
 
-NS=fanecho-bench-$$-$RANDOM
+NS=fbench$$
 cleanup() {
-  ip netns del "$NS" 2>/dev/null || true
+  world_down "$NS"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -104,27 +105,7 @@ trap 'exit 130' INT TERM
 
 in_ns() { ip netns exec "$NS" "$@"; }
 
-ip netns add "$NS"
-in_ns ip link set lo up
-in_ns ip addr add 10.1.0.1/16 dev lo
-in_ns ip link add silent0 type ifb
-# Long enough a queue that a burst of requests is dropped by the device
-# rather than refused by the queue (which would fail the send at once).
-in_ns ip link set silent0 txqueuelen 20000 up
-# Behind a gateway, as silent hosts usually are: one neighbour entry, not
-# one for each target.
-in_ns ip addr add 10.255.255.1/30 dev silent0
-in_ns ip route add 10.2.0.0/16 via 10.255.255.2 dev silent0
-if in_ns ip -4 route get 192.0.2.1 >/dev/null 2>&1; then
-  die "namespace $NS has a route out; refusing to send anything"
-fi
-
-set_mode() {
-  case $1 in
-    datagram) in_ns sysctl -qw net.ipv4.ping_group_range="0 2147483647" ;;
-    raw) in_ns sysctl -qw net.ipv4.ping_group_range="1 0" ;;
-  esac
-}
+world_up "$NS" || die "could not build the namespace"
 
 # One address a line, in the order fanecho expands the same pattern; each
 # field of the pattern is a number or a range lo-hi.
@@ -153,8 +134,8 @@ RESULTS=$WORK/results.tsv
 run_for_memory() {
   local id=$1
   shift
-  in_ns /usr/bin/time -f %M -o "$WORK/$id.rss" "$@" >"$WORK/$id.out" 2>&1 || true
-  tail -n 1 "$WORK/$id.rss"
+  in_ns /usr/bin/time -f "$gnu_time_format" -o "$WORK/$id.rss" "$@" >"$WORK/$id.out" 2>&1 || true
+  time_field "$WORK/$id.rss" peak
 }
 
 # time_once ID COMMAND...: one run timed by hyperfine; adds its seconds to
@@ -177,15 +158,7 @@ time_once() {
 check_answer() {
   local program=$1 targets=$2 answering=$3 output=$4
   if [[ $program == fanecho ]]; then
-    local want
-    if ((answering)); then
-      want="all $targets machines are ok"
-      ((targets == 1)) && want="machine is ok"
-    else
-      want="none of the $targets machines are ok"
-      ((targets == 1)) && want="machine is not ok"
-    fi
-    grep -qx "$want" "$output"
+    grep -qxF "$(summary_for $((answering ? targets : 0)) "$targets" | cut -d'|' -f1)" "$output"
   else
     local replied
     replied=$(grep -c 'xmt/rcv/%loss = 1/1/' "$output" || true)
@@ -229,7 +202,7 @@ bench_case() {
     : >"$WORK/$id.times"
     eval "command=(${commands[$v]})"
     echo "bench: $case: ${programs[$v]} (${modes[$v]}): memory and answer" >&2
-    [[ ${programs[$v]} == fanecho ]] && set_mode "${modes[$v]}"
+    [[ ${programs[$v]} == fanecho ]] && set_icmp_mode "$NS" "${modes[$v]}"
     memory_runs=3
     ((QUICK || rounds[v] < runs)) && memory_runs=1
     max_rss=0
@@ -251,7 +224,7 @@ bench_case() {
     for v in "${!programs[@]}"; do
       ((round <= rounds[v])) || continue
       eval "command=(${commands[$v]})"
-      [[ ${programs[$v]} == fanecho ]] && set_mode "${modes[$v]}"
+      [[ ${programs[$v]} == fanecho ]] && set_icmp_mode "$NS" "${modes[$v]}"
       time_once "${ids[$v]}" "${command[@]}"
     done
   done
@@ -285,132 +258,17 @@ fi
 
 # ---- report ---------------------------------------------------------------
 
-DATE=$(date -u '+%Y-%m-%d %H:%M UTC')
-CPU=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
-MACHINE="$(nproc) x ${CPU:-unknown CPU}, Linux $(uname -r)"
-REVISION=$(git -C "$ROOT" describe --always --dirty 2>/dev/null || echo unknown)
-FPING_VERSION=$(fping -v 2>&1 | sed -n 's/.*Version //p' | head -n 1)
-
-# The median of fping at -i INTERVAL on the same case, or empty.
-fping_median() {
-  awk -F'\t' -v c="$1" -v m="-i $2" '$1 == c && $4 == "fping" && $5 == m { print $6 }' "$RESULTS"
-}
-median_of() {
-  awk -F'\t' -v c="$1" -v p="$2" -v m="$3" '$1 == c && $4 == p && $5 == m { print $6 }' "$RESULTS"
-}
-rss_of() {
-  awk -F'\t' -v c="$1" -v p="$2" -v m="$3" '$1 == c && $4 == p && $5 == m { print $10 }' "$RESULTS"
-}
-
-{
-  echo "| case | program | ICMP socket | median (s) | min-max (s) | σ (s) | peak RSS (MiB) | targets/s | ÷ fping -i 0 | ÷ fping -i 1 |"
-  echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|"
-  while IFS=$'\t' read -r case targets answering program mode median min max stddev rss; do
-    f0=$(fping_median "$case" 0)
-    f1=$(fping_median "$case" 1)
-    socket=$mode
-    [[ $program == fping ]] && { socket=raw; program="fping $mode"; }
-    awk -v c="$case" -v p="$program" -v s="$socket" -v md="$median" -v lo="$min" -v hi="$max" \
-      -v sd="$stddev" -v r="$rss" -v n="$targets" -v f0="$f0" -v f1="$f1" -v self="${program#fping }" '
-      function ratio(ref) { return (ref == "" || self == "-i 0" || self == "-i 1") ? "" : sprintf("%.2f", md / ref) }
-      BEGIN {
-        printf "| %s | %s | %s | %.4f | %.4f-%.4f | %.4f | %.1f | %.0f | %s | %s |\n",
-          c, p, s, md, lo, hi, sd, r / 1024, n / md, ratio(f0), ratio(f1)
-      }'
-  done <"$RESULTS"
-} >"$WORK/table.md"
-
-checks() {
-  local a="10000 answering" s="10000 silent"
-  local dg raw f0 f1 sdg sraw rdg rraw lo
-  dg=$(median_of "$a" fanecho datagram)
-  raw=$(median_of "$a" fanecho raw)
-  f0=$(fping_median "$a" 0)
-  f1=$(fping_median "$a" 1)
-  sdg=$(median_of "$s" fanecho datagram)
-  sraw=$(median_of "$s" fanecho raw)
-  rdg=$(rss_of "$s" fanecho datagram)
-  rraw=$(rss_of "$s" fanecho raw)
-  lo=$(median_of loopback fanecho datagram)
-  awk -v dg="$dg" -v raw="$raw" -v f0="$f0" -v f1="$f1" -v sdg="$sdg" -v sraw="$sraw" \
-    -v rdg="$rdg" -v rraw="$rraw" -v lo="$lo" -v lor="$(median_of loopback fanecho raw)" '
-    function row(what, got, limit, met) {
-      printf "| %s | %s | %s | %s |\n", what, got, limit, met ? "yes" : "**no**"
-    }
-    function max(x, y) { return x > y ? x : y }
-    BEGIN {
-      print "| target | measured | limit | met |"
-      print "|---|---:|---:|---|"
-      row("10000 answering: fanecho ÷ fping -i 0", sprintf("%.2f (raw %.2f)", dg / f0, raw / f0),
-          "≤ 3 (aim 2)", max(dg, raw) <= 3 * f0)
-      row("10000 answering: fanecho ÷ fping -i 1", sprintf("%.3f (raw %.3f)", dg / f1, raw / f1),
-          "far below 1", max(dg, raw) <= 0.25 * f1)
-      row("10000 silent, /timeout:1: peak RSS", sprintf("%.1f MiB (raw %.1f)", rdg / 1024, rraw / 1024),
-          "≤ 96 MiB", max(rdg, rraw) <= 96 * 1024)
-      row("10000 silent, /timeout:1: wall time", sprintf("%.3f s (raw %.3f)", sdg, sraw),
-          "≤ 1.5 s", max(sdg, sraw) <= 1.5)
-      row("10000 answering: raw ÷ datagram", sprintf("%.2f", raw / dg), "≤ 1.5", raw <= 1.5 * dg)
-      row("one loopback target: wall time", sprintf("%.1f ms (raw %.1f)", lo * 1000, lor * 1000),
-          "≤ 10 ms", max(lo, lor) <= 0.010)
-    }'
-}
-
-{
-  echo "# fanecho against fping"
-  echo
-  echo "$DATE; $MACHINE; fanecho $REVISION; fping $FPING_VERSION."
-  echo "Wall time: single hyperfine runs, the programs taking turns so that a change in load falls"
-  echo "on all alike; median, range and standard deviation. Peak RSS: the largest GNU time %M of"
-  echo "the runs that checked each answer (three, one for the long fping -i 1 case)."
-  echo "fanecho: \`fanecho /timeout:1 PATTERN\`; fping: \`fping -q -c 1 -t 1000 -r 0 -i N -f LIST\`."
-  echo
-  cat "$WORK/table.md"
-  if ((!QUICK)); then
-    echo
-    checks
-    echo
-    echo "![wall time against targets](wall-time.png)"
-  fi
-} >"$OUT/results.md"
-
 {
   printf 'case\ttargets\tanswering\tprogram\tmode\tmedian_s\tmin_s\tmax_s\tstddev_s\tpeak_rss_kib\n'
   cat "$RESULTS"
 } >"$OUT/results.csv"
-
-if ((HAVE_GNUPLOT)); then
-  data=$WORK/plot.dat
-  : >"$data"
-  series=("fanecho datagram" "fanecho raw" "fping -i 0" "fping -i 1")
-  for s in "${series[@]}"; do
-    awk -F'\t' -v p="${s%% *}" -v m="${s#* }" \
-      '$3 == 1 && $4 == p && $5 == m { print $2, $6, $7, $8 }' "$RESULTS" | sort -n >>"$data"
-    printf '\n\n' >>"$data"
-  done
-  terminal="pngcairo size 900,560 noenhanced font ',10'"
-  gnuplot -e 'set terminal pngcairo' >/dev/null 2>&1 || terminal="png size 900,560 noenhanced"
-  plots=()
-  for i in "${!series[@]}"; do
-    # Only series that were measured: a quick run has no fping -i 1.
-    awk -v i="$i" 'BEGIN { RS = "\n\n\n" } NR == i + 1 && NF > 0 { found = 1 } END { exit !found }' \
-      "$data" && plots+=("'$data' index $i using 1:2:3:4 with yerrorlines lw 2 title '${series[$i]}'")
-  done
-  plot_list=$(IFS=,; echo "${plots[*]}")
-  gnuplot <<EOF
-set terminal $terminal
-set output '$OUT/wall-time.png'
-set title "Wall time against answering targets (1 = loopback)\n$DATE; $MACHINE"
-set logscale xy
-set xlabel 'targets'
-set ylabel 'wall time (s): median, bars min-max'
-set key top left
-set grid
-set xrange [0.7:15000]
-plot $plot_list
-EOF
-else
-  echo "bench: gnuplot is not installed; no plot" >&2
-fi
+CPU=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+ABOUT="$(date -u '+%Y-%m-%d %H:%M UTC')|$(nproc) x ${CPU:-unknown CPU}, Linux $(uname -r)"
+ABOUT+="|$(git -C "$ROOT" describe --always --dirty 2>/dev/null || echo unknown)"
+ABOUT+="|$(fping -v 2>&1 | sed -n 's/.*Version //p' | head -n 1)"
+quick=()
+((QUICK)) && quick=(--quick)
+"$ROOT/bench/report.sh" "${quick[@]}" --about "$ABOUT" "$OUT/results.csv" "$OUT"
 
 echo
 cat "$OUT/results.md"
