@@ -26,14 +26,10 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+usage_lines=5,6
 progname=run_e2e.sh
 # shellcheck source=../support/testlib.sh
 source "$here/../support/testlib.sh"
-
-usage() {
-  sed -n '5,6p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
-  exit 2
-}
 
 mode="" binary="" responder="" runner="" cases="" list_only=0
 while (($#)); do

@@ -16,14 +16,10 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+usage_lines=7,8
 progname=run_faults.sh
 # shellcheck source=../support/testlib.sh
 source "$here/../support/testlib.sh"
-
-usage() {
-  sed -n '7,8p' "${BASH_SOURCE[0]}" | sed 's/^#  //' >&2
-  exit 2
-}
 
 binary="" responder="" only="" doc=""
 while (($#)); do

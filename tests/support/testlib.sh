@@ -1,11 +1,19 @@
 # Helpers the shell suites share: tests/e2e/run_e2e.sh, tests/faults/run_faults.sh,
-# tests/package/run_package_test.sh and bench/run.sh source this file after
-# setting `progname`, the name their messages begin with.
+# tests/e2e/wine/run_wine_e2e.sh, tests/package/run_package_test.sh and
+# bench/run.sh source this file after setting `progname`, the name their
+# messages begin with, and `usage_lines` where they use `usage`.
 
 support_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 netns_script=$support_dir/../e2e/netns.sh
 
 # ---------------------------------------------------------------- set-up
+
+# Writes lines $usage_lines (FIRST,LAST) of the script's header comment, its
+# synopsis, and ends it with 2.
+usage() {
+  sed -n "${usage_lines}p" "$0" | sed 's/^# \{0,3\}//' >&2
+  exit 2
+}
 
 # Ends the script with 77, which CTest counts as skipped.
 skip() {

@@ -20,6 +20,7 @@ set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 top=$(cd "$here/../../.." && pwd)
+usage_lines=5
 progname=run_wine_e2e.sh
 # shellcheck source=../../support/testlib.sh
 source "$top/tests/support/testlib.sh"
@@ -33,10 +34,6 @@ source "$top/tests/support/testlib.sh"
 # creates threads several times slower. The large runs below take its place.
 default_cases="-permission,-many.few_descriptors,-responder.bad_checksum,-responder.all_at_once,-many.limit"
 
-usage() {
-  sed -n '5p' "${BASH_SOURCE[0]}" | sed 's/^# *//' >&2
-  exit 2
-}
 
 binary="" build="" responder="" cases=$default_cases
 while (($#)); do
