@@ -1,5 +1,6 @@
 #include "common/run_settings.h"
 
+#include "common/console.h"
 #include "platform/platform.h"
 
 namespace fanecho {
@@ -17,6 +18,8 @@ void resetRunSettings() {
   settings.payloadSize = kMaxPayloadSize;
   settings.echoCount = 1;
   settings.includeDepth = 0;
+  settings.unsentCount = 0;
+  resetConsoleOutputError();
 }
 
 // Bytes after the greeting are zero.
