@@ -79,6 +79,9 @@ RunOutcome runFanecho(int argc, const char* const* argv) {
   }
   const bool allEnded = table->waitForWorkers();
   printSummary(table->workerCount());
+  reportUnsentRequests();
+  // A script must not take a run whose lines were lost for a whole one.
+  if (consoleOutputError() != 0) results.exitStatus = kExitOutputError;
   stopNetwork();
   if (!allEnded) {
     // Workers that were not waited for use their jobs until the process

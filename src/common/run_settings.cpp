@@ -1,5 +1,7 @@
 #include "common/run_settings.h"
 
+#include "common/console.h"
+
 namespace fanecho {
 
 RunSettings settings;
@@ -15,7 +17,9 @@ void resetRunSettings() {
   settings.includeDepth = 0;
   results.okCount = 0;
   results.failedCount = 0;
+  results.unsentCount = 0;
   results.exitStatus = 255;
+  resetConsoleOutputError();
 }
 
 // The greeting is the data this tool's requests have always carried, kept

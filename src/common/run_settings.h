@@ -31,6 +31,8 @@ struct RunSettings {
 struct RunResults {
   std::atomic<std::uint32_t> okCount{0};
   std::atomic<std::uint32_t> failedCount{0};
+  // Targets with a request that never left this machine (a local shortage).
+  std::atomic<std::uint32_t> unsentCount{0};
   std::atomic<std::int32_t> exitStatus{255};
 };
 

@@ -1,7 +1,10 @@
 #include "report/summary.h"
 
+#include <string>
+
 #include "common/console.h"
 #include "common/run_settings.h"
+#include "platform/platform.h"
 
 namespace fanecho {
 
@@ -32,6 +35,18 @@ void printSummary(std::uint32_t workerCount) {
     results.exitStatus = 1;
   }
   line.end();
+}
+
+void reportUnsentRequests() {
+  const std::uint32_t targets = results.unsentCount.load();
+  if (targets == 0) return;
+  std::string notice = "fanecho: echo requests to " + std::to_string(targets) +
+                       (targets == 1 ? " target" : " targets") +
+                       " could not leave this machine before their time-out; those targets were "
+                       "counted as failed without being asked.";
+  if (const char* problem = platform.localSendProblem()) notice.append(" ").append(problem);
+  notice.append("\n");
+  platform.writeErr(notice.data(), notice.size());
 }
 
 }  // namespace fanecho

@@ -3,7 +3,7 @@
 namespace fanecho {
 
 void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const std::uint16_t resolvedOctets[4],
-                      ReverseLookup lookup) {
+                      const char* reverseName, ReverseLookup lookup) {
   line.text(job.label);
   if (settings.verbose.load(std::memory_order_relaxed) == 0) return;
   if (job.kind == TargetKind::hostName) {
@@ -16,11 +16,14 @@ void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const std::uint16_
     return;
   }
   char nameBuffer[kNameBufferSize];
-  lookup(job.address, nameBuffer);
-  if (nameBuffer[0] == '\0') {
+  if (reverseName == nullptr) {
+    lookup(job.address, nameBuffer);
+    reverseName = nameBuffer;
+  }
+  if (reverseName[0] == '\0') {
     line.text(" (?)");
   } else {
-    line.text(" (").text(nameBuffer).text(")");
+    line.text(" (").text(reverseName).text(")");
   }
 }
 

@@ -13,9 +13,10 @@ namespace fanecho {
 using ReverseLookup = int (*)(std::uint32_t address, char* name);
 
 // Writes the label, and in verbose mode its address part: the resolved
-// address of a host name, or the reverse name of a pattern address, looked
-// up through `lookup`. The caller holds consoleLock.
+// address of a host name, or the reverse name of a pattern address, which
+// the caller may have looked up already (null: look it up here through
+// `lookup`). The caller holds consoleLock.
 void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const std::uint16_t resolvedOctets[4],
-                      ReverseLookup lookup);
+                      const char* reverseName, ReverseLookup lookup);
 
 }  // namespace fanecho

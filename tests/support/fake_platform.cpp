@@ -67,8 +67,8 @@ struct FakeOps {
         }
       }
     }
-    if (next.kind == Reply::none) {
-      reply->Status = kIpReqTimedOut;
+    if (next.kind == Reply::none || next.kind == Reply::unsent) {
+      reply->Status = next.kind == Reply::none ? kIpReqTimedOut : kIpNoResources;
       return 0;
     }
     std::size_t size = requestSize;
@@ -127,10 +127,18 @@ struct FakeOps {
   static void consoleLockEnter() { consoleMutex.lock(); }
   static void consoleLockLeave() { consoleMutex.unlock(); }
 
-  static void writeOut(const char* text, std::size_t length) {
+  static int writeOut(const char* text, std::size_t length) {
+    if (active->outputError != 0) return active->outputError;
     active->output.append(text, length);
+    return 0;
   }
-  static void flushOut() {}
+  static int flushOut() { return active->outputError; }
+
+  static const char* localSendProblem() { return "a full table"; }
+  static void writeErr(const char* text, std::size_t length) {
+    active->errors.append(text, length);
+  }
+  static bool awaitFreeDescriptor(int) { return false; }
 };
 
 FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
@@ -153,6 +161,9 @@ FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
       .consoleLockLeave = FakeOps::consoleLockLeave,
       .writeOut = FakeOps::writeOut,
       .flushOut = FakeOps::flushOut,
+      .localSendProblem = FakeOps::localSendProblem,
+      .writeErr = FakeOps::writeErr,
+      .awaitFreeDescriptor = FakeOps::awaitFreeDescriptor,
   };
 }
 

@@ -53,6 +53,15 @@ bool startSockets() {
 
 void stopSockets() {}
 
+bool descriptorsShort() {
+  const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (probe >= 0) {
+    close(probe);
+    return false;
+  }
+  return errno == EMFILE || errno == ENFILE;
+}
+
 // gethostbyname_r rather than getaddrinfo: getaddrinfo sorts the addresses
 // of a name by its own rules, and the first address listed is the one wanted.
 bool resolveName(const char* name, std::uint8_t octets[4]) {
@@ -73,7 +82,12 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
     }
     if (found == nullptr) {
       // Out of descriptors is no answer about the name: wait and ask again.
-      if ((error == NETDB_INTERNAL || error == TRY_AGAIN) && waitForFreeDescriptor(errno)) continue;
+      // The resolver may report it as a temporary failure and leave errno
+      // elsewhere, so look for the shortage itself.
+      if ((error == NETDB_INTERNAL || error == TRY_AGAIN) &&
+          waitForFreeDescriptor(descriptorsShort() ? EMFILE : errno)) {
+        continue;
+      }
       return false;
     }
     if (found->h_addrtype != AF_INET || found->h_length != 4 || found->h_addr_list[0] == nullptr) {
@@ -156,8 +170,22 @@ void consoleLockInit() {}
 void consoleLockEnter() { pthread_mutex_lock(&consoleMutex); }
 void consoleLockLeave() { pthread_mutex_unlock(&consoleMutex); }
 
-void writeOut(const char* text, std::size_t length) { std::fwrite(text, 1, length, stdout); }
-void flushOut() { std::fflush(stdout); }
+int writeOut(const char* text, std::size_t length) {
+  errno = 0;
+  if (std::fwrite(text, 1, length, stdout) == length) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+int flushOut() {
+  errno = 0;
+  if (std::fflush(stdout) == 0) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+void writeErr(const char* text, std::size_t length) {
+  std::fwrite(text, 1, length, stderr);
+  std::fflush(stderr);
+}
 
 }  // namespace
 
@@ -178,6 +206,9 @@ PlatformOps platform = {
     .consoleLockLeave = consoleLockLeave,
     .writeOut = writeOut,
     .flushOut = flushOut,
+    .localSendProblem = localSendProblemPosix,
+    .writeErr = writeErr,
+    .awaitFreeDescriptor = waitForFreeDescriptor,
 };
 
 }  // namespace fanecho

@@ -32,7 +32,7 @@ source "$top/tests/support/testlib.sh"
 # hands on replies with a wrong ICMP checksum, which Windows drops and the
 # ICMP API never shows), and many.limit, whose time limit is Linux's: wine
 # creates threads several times slower. The large runs below take its place.
-default_cases="-permission,-many.few_descriptors,-responder.bad_checksum,-responder.all_at_once,-many.limit"
+default_cases="-permission,-many.few_descriptors,-many.few_descriptors_include,-responder.bad_checksum,-responder.all_at_once,-many.limit"
 
 
 binary="" build="" responder="" cases=$default_cases
