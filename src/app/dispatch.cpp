@@ -4,6 +4,7 @@
 
 #include "app/control_options.h"
 #include "common/console.h"
+#include "common/messages.h"
 #include "common/text.h"
 #include "patterns/pattern_expansion.h"
 #include "probe/network.h"
@@ -25,7 +26,7 @@ void dispatchArgument(std::string_view argument, WorkerTable& table) {
 void launchNameProbe(std::string_view name, WorkerTable& table) {
   if (table.full()) {
     ConsoleGuard guard;
-    ConsoleLine().text("too many addresses; ignoring ").text(name).end();
+    writeMessage(Message::tooManyAddresses, name);
     return;
   }
   auto job = std::make_unique<ProbeJob>();

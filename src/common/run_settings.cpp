@@ -17,6 +17,8 @@ void resetRunSettings() {
   settings.payloadSize = kMaxPayloadSize;
   settings.echoCount = 1;
   settings.includeDepth = 0;
+  settings.intervalMs = 0;
+  settings.json = 0;
 }
 
 // Bytes after the greeting are zero.

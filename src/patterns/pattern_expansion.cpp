@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/console.h"
+#include "common/messages.h"
 #include "common/text.h"
 #include "patterns/octet_set.h"
 
@@ -35,7 +36,7 @@ void expandPattern(std::string_view pattern, WorkerTable& table) {
   std::array<std::string, 4> fields;
   if (!splitPattern(pattern, fields)) {
     ConsoleGuard guard;
-    writeLine("illegal IP address");
+    writeMessage(Message::illegalAddress, pattern);
     return;
   }
   OctetSet sets[4];
@@ -57,7 +58,7 @@ void expandPattern(std::string_view pattern, WorkerTable& table) {
           if (table.full()) {
             // No job for an address that will not be probed.
             ConsoleGuard guard;
-            ConsoleLine().text("too many addresses; ignoring ").text(label).end();
+            writeMessage(Message::tooManyAddresses, label);
             continue;
           }
           auto job = std::make_unique<ProbeJob>();

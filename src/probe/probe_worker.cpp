@@ -3,8 +3,10 @@
 #include <cstring>
 
 #include "common/console.h"
+#include "common/json.h"
 #include "probe/network.h"
 #include "report/target_label.h"
+#include "report/target_object.h"
 
 namespace fanecho {
 
@@ -20,7 +22,7 @@ AttemptResult classifyAttempt(const EchoReply& reply, std::uint32_t replyCount,
   return AttemptResult::goodReply;
 }
 
-void ProbeTally::record(AttemptResult result, std::uint32_t rttMs) {
+void ProbeTally::record(AttemptResult result, std::uint32_t rttMs, std::uint32_t rttUs) {
   ++attemptCount;
   if (result == AttemptResult::noReply) return;
   if (result == AttemptResult::goodReply) {
@@ -33,6 +35,9 @@ void ProbeTally::record(AttemptResult result, std::uint32_t rttMs) {
   if (rttMs > maxRttMs) maxRttMs = rttMs;
   meanRttMs = (static_cast<double>(replies - 1) * meanRttMs + static_cast<double>(rttMs)) /
               static_cast<double>(replies);
+  if (rttUs < minRttUs) minRttUs = rttUs;
+  if (rttUs > maxRttUs) maxRttUs = rttUs;
+  sumRttUs += rttUs;
 }
 
 Verdict judge(const ProbeTally& tally) {
@@ -56,6 +61,14 @@ void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
     settings.okCount.fetch_add(1, std::memory_order_relaxed);
   } else {
     settings.failedCount.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (jsonOutput()) {
+    // Every target has its object, whatever /report: says of its line.
+    const TargetResult result = verdict == Verdict::good          ? TargetResult::ok
+                                : verdict == Verdict::invalidData ? TargetResult::invalidData
+                                                                  : TargetResult::unreachable;
+    writeTargetObject(job, result, &tally);
+    return;
   }
   ConsoleLine line;
   switch (verdict) {
@@ -95,7 +108,11 @@ void probeTarget(void* argument) {
     if (!resolveHostName(job.label.c_str(), resolvedOctets)) {
       ConsoleGuard guard;
       settings.failedCount.fetch_add(1, std::memory_order_relaxed);
-      ConsoleLine().text(job.label).text(" could not be translated").end();
+      if (jsonOutput()) {
+        writeTargetObject(job, TargetResult::notTranslated, nullptr);
+      } else {
+        ConsoleLine().text(job.label).text(" could not be translated").end();
+      }
       return;
     }
     job.address = packAddress(resolvedOctets);
@@ -108,11 +125,12 @@ void probeTarget(void* argument) {
     // reply must agree even if /size: changes meanwhile.
     const std::uint32_t payloadSize = settings.payloadSize.load(std::memory_order_relaxed);
     std::uint8_t replyData[kReplyDataSize];
-    EchoReply reply{255, 0, 0, nullptr};
+    EchoReply reply{255, 0, 0, nullptr, 0};
     const std::uint32_t replyCount = platform.icmpSendEcho(
         handle, job.address, echoPayload, static_cast<std::uint16_t>(payloadSize), &reply,
         replyData, sizeof replyData, settings.timeoutMs.load(std::memory_order_relaxed));
-    tally.record(classifyAttempt(reply, replyCount, payloadSize), reply.RoundTripTime);
+    tally.record(classifyAttempt(reply, replyCount, payloadSize), reply.RoundTripTime,
+                 reply.RoundTripTimeUs);
   }
   platform.icmpClose(handle);
   reportVerdict(job, resolvedOctets, tally);
@@ -121,6 +139,10 @@ void probeTarget(void* argument) {
 void reportUnprobedTarget(const ProbeJob& job) {
   ConsoleGuard guard;
   settings.failedCount.fetch_add(1, std::memory_order_relaxed);
+  if (jsonOutput()) {
+    writeTargetObject(job, TargetResult::unreachable, nullptr);
+    return;
+  }
   if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
   ConsoleLine().text(job.label).text(" could not be reached").end();
 }

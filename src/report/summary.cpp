@@ -1,15 +1,44 @@
 #include "report/summary.h"
 
 #include "common/console.h"
+#include "common/json.h"
 #include "common/run_settings.h"
 
 namespace fanecho {
 
+namespace {
+
+// The object ends the output: no empty line before it. It is written even
+// when no target was started, so that a script always finds one.
+void writeSummaryObject(std::uint32_t workerCount, std::uint32_t ok, std::uint32_t failed) {
+  ConsoleLine line;
+  JsonObject(line, "summary")
+      .number("targets", workerCount)
+      .number("ok", ok)
+      .number("failed", failed)
+      .number("exit_status", static_cast<std::uint32_t>(settings.exitStatus.load()))
+      .end();
+}
+
+}  // namespace
+
 void printSummary(std::uint32_t workerCount) {
-  if (workerCount == 0) return;
+  // Only the main thread changes /json, and this is the main thread.
+  if (workerCount == 0) {
+    if (jsonOutput()) {
+      ConsoleGuard guard;
+      writeSummaryObject(0, 0, 0);
+    }
+    return;
+  }
   ConsoleGuard guard;
   const std::uint32_t ok = settings.okCount.load(std::memory_order_relaxed);
   const std::uint32_t failed = settings.failedCount.load(std::memory_order_relaxed);
+  settings.exitStatus = workerCount == ok ? 0 : workerCount == failed ? 2 : 1;
+  if (jsonOutput()) {
+    writeSummaryObject(workerCount, ok, failed);
+    return;
+  }
   writeLine("");
   ConsoleLine line;
   if (workerCount == ok) {
@@ -18,18 +47,15 @@ void printSummary(std::uint32_t workerCount) {
     } else {
       line.text("all ").number(workerCount).text(" machines are ok");
     }
-    settings.exitStatus = 0;
   } else if (workerCount == failed) {
     if (workerCount <= 1) {
       line.text("machine is not ok");
     } else {
       line.text("none of the ").number(workerCount).text(" machines are ok");
     }
-    settings.exitStatus = 2;
   } else {
     line.text("#machines sent / replied / timed-out = ").number(workerCount).text(" / ");
     line.number(ok).text(" / ").number(failed);
-    settings.exitStatus = 1;
   }
   line.end();
 }

@@ -106,7 +106,7 @@ void checkEcho() {
   // The caller's area is smaller than the echo: only its own bytes are written.
   std::uint8_t area[16 + 8];
   std::memset(area, 0xEE, sizeof area);
-  fanecho::EchoReply reply{255, 0, 0, nullptr};
+  fanecho::EchoReply reply{255, 0, 0, nullptr, 0};
   const fanecho::IcmpHandle handle = platform.icmpCreate();
   const std::uint32_t count =
       platform.icmpSendEcho(handle, loopback, request, sizeof request, &reply, area, 16, 2000);

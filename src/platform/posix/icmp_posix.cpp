@@ -372,6 +372,10 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
     reply->Status = kIpSuccess;
     reply->RoundTripTime = static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(arrived - sent).count());
+    // Microseconds fit 32 bits up to 71 minutes, far beyond any real wait.
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(arrived - sent).count();
+    reply->RoundTripTimeUs = static_cast<std::uint32_t>(std::min<long long>(micros, 0xFFFFFFFFLL));
     reply->DataSize = static_cast<std::uint16_t>(dataSize > 0xFFFF ? 0xFFFF : dataSize);
     reply->Data = dataArea;
     return 1;

@@ -1,0 +1,15 @@
+// A target's result as a JSON object, the form its line takes under /json.
+#pragma once
+
+#include "common/run_settings.h"
+#include "probe/probe_worker.h"
+
+namespace fanecho {
+
+enum class TargetResult { ok, unreachable, invalidData, notTranslated };
+
+// Writes the object of one finished target; `tally` is null when no request
+// was sent. The caller holds consoleLock.
+void writeTargetObject(const ProbeJob& job, TargetResult result, const ProbeTally* tally);
+
+}  // namespace fanecho
