@@ -41,6 +41,9 @@ RunOutcome runFanecho(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) dispatchArgument(argv[i], *table);
   const bool allEnded = table->waitForWorkers();
   printSummary(table->workerCount());
+  reportUnsentRequests();
+  // A script must not take a run whose lines were lost for a whole one.
+  if (consoleOutputError() != 0) settings.exitStatus = kExitOutputError;
   stopNetwork();
   if (!allEnded) {
     // Workers that were not waited for use their jobs until the process

@@ -1,5 +1,6 @@
 #include "app/include_files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,17 +9,21 @@
 #include "common/console.h"
 #include "common/messages.h"
 #include "common/text.h"
+#include "platform/platform.h"
 
 namespace fanecho {
 
 namespace {
 
 // Opens for reading; a directory counts as a file that cannot be opened,
-// though some systems let fopen succeed on one.
+// though some systems let fopen succeed on one. Descriptors held by waiting
+// workers are no reason to call a file missing: wait for one to be freed.
 std::FILE* openIncludeFile(const std::string& name) {
   if (name.empty()) return nullptr;
-  std::FILE* file = std::fopen(name.c_str(), "r");
-  if (file == nullptr) return nullptr;
+  std::FILE* file;
+  while ((file = std::fopen(name.c_str(), "r")) == nullptr) {
+    if (!platform.awaitFreeDescriptor(errno)) return nullptr;
+  }
   const int c = std::fgetc(file);
   if (c == EOF && std::ferror(file)) {
     std::fclose(file);

@@ -1,7 +1,10 @@
 #include "common/console.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -30,16 +33,36 @@ ConsoleLine& ConsoleLine::real(double value) {
   return text(std::string_view(digits, static_cast<std::size_t>(length)));
 }
 
+namespace {
+
+std::atomic<int> outputError{0};
+
+// The first failed write is said once on standard error; lines after it
+// are still tried, as the device may recover, but the run has lost data.
+void noteOutputError(int error) {
+  int none = 0;
+  if (error == 0 || !outputError.compare_exchange_strong(none, error)) return;
+  const std::string message =
+      std::string("fanecho: cannot write standard output: ") + std::strerror(error) + "\n";
+  platform.writeErr(message.data(), message.size());
+}
+
+}  // namespace
+
 void ConsoleLine::end() {
   text("\n");
   spill();
-  platform.flushOut();
+  noteOutputError(platform.flushOut());
 }
 
 void ConsoleLine::spill() {
-  if (used_ != 0) platform.writeOut(buffer_, used_);
+  if (used_ != 0) noteOutputError(platform.writeOut(buffer_, used_));
   used_ = 0;
 }
+
+int consoleOutputError() { return outputError.load(); }
+
+void resetConsoleOutputError() { outputError = 0; }
 
 void writeLine(std::string_view line) { ConsoleLine().text(line).end(); }
 

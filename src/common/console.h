@@ -32,4 +32,9 @@ class ConsoleLine {
 // Writes one whole line under the caller's lock.
 void writeLine(std::string_view line);
 
+// 0, or the error of the first write to standard output that failed; that
+// first failure has been reported on standard error.
+int consoleOutputError();
+void resetConsoleOutputError();
+
 }  // namespace fanecho

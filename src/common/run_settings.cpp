@@ -1,5 +1,6 @@
 #include "common/run_settings.h"
 
+#include "common/console.h"
 #include "platform/platform.h"
 
 namespace fanecho {
@@ -19,6 +20,8 @@ void resetRunSettings() {
   settings.includeDepth = 0;
   settings.intervalMs = 0;
   settings.json = 0;
+  settings.unsentCount = 0;
+  resetConsoleOutputError();
 }
 
 // Bytes after the greeting are zero.

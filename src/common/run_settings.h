@@ -24,6 +24,8 @@ struct RunSettings {
   std::atomic<std::uint32_t> payloadSize{kMaxPayloadSize};
   std::atomic<std::uint32_t> echoCount{1};
   std::uint32_t includeDepth = 0;  // main thread only
+  // Targets with a request that never left this machine (a local shortage).
+  std::atomic<std::uint32_t> unsentCount{0};
   // Least time between two worker starts; only the main thread reads it.
   std::atomic<std::uint32_t> intervalMs{0};
   // Non-zero: every line from now on is a JSON object. Changed and read

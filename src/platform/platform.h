@@ -32,6 +32,9 @@ inline constexpr std::uint32_t kIpDestNetUnreachable = 11002;
 inline constexpr std::uint32_t kIpDestHostUnreachable = 11003;
 inline constexpr std::uint32_t kIpDestProtUnreachable = 11004;
 inline constexpr std::uint32_t kIpDestPortUnreachable = 11005;
+// The request never left this machine: a local shortage (a full neighbour
+// table or queue, no memory) that may pass. Not an answer from the target.
+inline constexpr std::uint32_t kIpNoResources = 11006;
 inline constexpr std::uint32_t kIpReqTimedOut = 11010;
 inline constexpr std::uint32_t kIpTtlExpiredTransit = 11013;
 inline constexpr std::uint32_t kIpGeneralFailure = 11050;
@@ -55,7 +58,8 @@ struct PlatformOps {
   // Sends one echo request with `request` as data and waits up to timeoutMs
   // for its reply. Returns the number of reply records (0 or 1) and fills
   // `reply`; the echoed data is copied into dataArea (at most dataAreaSize
-  // bytes) and reply.Data points there.
+  // bytes) and reply.Data points there. A request that could not be sent for
+  // a local, passing reason returns at once with Status kIpNoResources.
   std::uint32_t (*icmpSendEcho)(IcmpHandle handle, std::uint32_t address, const void* request,
                                 std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
                                 std::size_t dataAreaSize, std::uint32_t timeoutMs);
@@ -72,9 +76,19 @@ struct PlatformOps {
   void (*consoleLockEnter)();
   void (*consoleLockLeave)();
 
-  // Standard output, written whole lines at a time.
-  void (*writeOut)(const char* text, std::size_t length);
-  void (*flushOut)();
+  // Standard output, written whole lines at a time. Both return 0, or the
+  // error (an errno value) that kept the text from being written.
+  int (*writeOut)(const char* text, std::size_t length);
+  int (*flushOut)();
+
+  // Why echo requests could not leave this machine and what would help, for
+  // the one notice at the end of a run; null when none failed that way.
+  const char* (*localSendProblem)();
+  // Standard error, for the few notices that are not results.
+  void (*writeErr)(const char* text, std::size_t length);
+  // True after a pause when `error` (an errno value) says descriptors ran
+  // short while sockets of ours are open that will close: worth trying again.
+  bool (*awaitFreeDescriptor)(int error);
 };
 
 inline constexpr std::uint32_t kMaxWaitHandles = 64;

@@ -1,5 +1,8 @@
 #include "probe/network.h"
 
+#include <condition_variable>
+#include <mutex>
+
 #include "common/console.h"
 #include "common/messages.h"
 #include "common/run_settings.h"
@@ -17,15 +20,49 @@ int startNetwork() {
 
 void stopNetwork() { platform.stopSockets(); }
 
+namespace {
+
+// Look-ups run in the workers, side by side, but only so many at once:
+// thousands of queries in one burst overflow a name server's socket, and
+// a lost query costs the resolver's whole time-out.
+class LookupSlots {
+ public:
+  LookupSlots() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    freed_.wait(lock, [this] { return inUse_ < kMaxLookupsInFlight; });
+    ++inUse_;
+  }
+  ~LookupSlots() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      --inUse_;
+    }
+    freed_.notify_one();
+  }
+  LookupSlots(const LookupSlots&) = delete;
+  LookupSlots& operator=(const LookupSlots&) = delete;
+
+ private:
+  static inline std::mutex mutex_;
+  static inline std::condition_variable freed_;
+  static inline std::uint32_t inUse_ = 0;
+};
+
+}  // namespace
+
 int resolveHostName(const char* name, std::uint16_t octets[4]) {
   std::uint8_t bytes[4];
-  if (!platform.resolveName(name, bytes)) return 0;
+  {
+    LookupSlots slot;
+    if (!platform.resolveName(name, bytes)) return 0;
+  }
   for (int i = 0; i < 4; ++i) octets[i] = bytes[i];
   return 1;
 }
 
 int reverseLookup(std::uint32_t address, char* name) {
   name[0] = '\0';
+  LookupSlots slot;
   platform.reverseName(address, name, kNameBufferSize);
   return 1;
 }

@@ -1,5 +1,6 @@
 #include "probe/probe_worker.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/console.h"
@@ -53,21 +54,38 @@ namespace {
 // Room for the echoed data and 8 more bytes, as the ICMP helper API asks.
 constexpr std::size_t kReplyDataSize = kMaxPayloadSize + 8;
 
+// Which reply lines would name the target with its reverse name now.
+bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
+  if (job.kind != TargetKind::address || verdict == Verdict::unreachable) return false;
+  if (settings.verbose.load(std::memory_order_relaxed) == 0) return false;
+  // Under /json every such target's object carries the name.
+  if (settings.json.load(std::memory_order_relaxed) != 0) return true;
+  const auto& flag = verdict == Verdict::good ? settings.reportSuccesses : settings.reportFailures;
+  return flag.load(std::memory_order_relaxed) != 0;
+}
+
 void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
                    const ProbeTally& tally) {
-  ConsoleGuard guard;
   const Verdict verdict = judge(tally);
+  // Look the name up before taking the lock: a slow resolver then holds up
+  // this worker alone, not every line of the run.
+  char reverseName[kNameBufferSize];
+  const bool haveReverseName = wantsReverseName(job, verdict);
+  if (haveReverseName) reverseLookup(job.address, reverseName);
+
+  ConsoleGuard guard;
   if (verdict == Verdict::good) {
     settings.okCount.fetch_add(1, std::memory_order_relaxed);
   } else {
     settings.failedCount.fetch_add(1, std::memory_order_relaxed);
   }
+  const char* knownName = haveReverseName ? reverseName : nullptr;
   if (jsonOutput()) {
     // Every target has its object, whatever /report: says of its line.
     const TargetResult result = verdict == Verdict::good          ? TargetResult::ok
                                 : verdict == Verdict::invalidData ? TargetResult::invalidData
                                                                   : TargetResult::unreachable;
-    writeTargetObject(job, result, &tally);
+    writeTargetObject(job, result, &tally, knownName);
     return;
   }
   ConsoleLine line;
@@ -78,12 +96,12 @@ void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
       return;
     case Verdict::invalidData:
       if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
-      writeTargetLabel(line, job, resolvedOctets);
+      writeTargetLabel(line, job, resolvedOctets, knownName);
       line.text(" replied with invalid data").end();
       return;
     case Verdict::good:
       if (settings.reportSuccesses.load(std::memory_order_relaxed) == 0) return;
-      writeTargetLabel(line, job, resolvedOctets);
+      writeTargetLabel(line, job, resolvedOctets, knownName);
       line.text(" is ok");
       if (settings.verbose.load(std::memory_order_relaxed) != 0) {
         if (tally.attemptCount <= 1) {
@@ -99,7 +117,35 @@ void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
   }
 }
 
+// Pauses between tries of a request that could not leave this machine:
+// short at first, then longer, and never two workers in step.
+std::uint32_t retryPauseMs(std::uint32_t tries, std::uint32_t address) {
+  const std::uint32_t base = tries < 7 ? 1u << tries : 128u;
+  std::uint32_t mix = (address ^ tries * 0x9E3779B9u) * 0x85EBCA6Bu;
+  mix ^= mix >> 13;
+  return base / 2 + mix % (base / 2 + 1) + 1;
+}
+
 }  // namespace
+
+std::uint32_t sendEcho(IcmpHandle handle, std::uint32_t address, std::uint32_t payloadSize,
+                       EchoReply& reply, std::uint8_t* dataArea, std::size_t dataAreaSize,
+                       std::uint32_t timeoutMs) {
+  // A local shortage (a full neighbour table or queue) is no word from the
+  // target: try again until the request's time-out, counted from the first
+  // try, has passed. The round trip is timed by the send that went out.
+  std::uint32_t waitedMs = 0;
+  for (std::uint32_t tries = 0;; ++tries) {
+    reply = EchoReply{255, 0, 0, nullptr, 0};
+    const std::uint32_t count =
+        platform.icmpSendEcho(handle, address, echoPayload, static_cast<std::uint16_t>(payloadSize),
+                              &reply, dataArea, dataAreaSize, timeoutMs - waitedMs);
+    if (reply.Status != kIpNoResources || waitedMs >= timeoutMs) return count;
+    const std::uint32_t pause = std::min(retryPauseMs(tries, address), timeoutMs - waitedMs);
+    platform.sleepMs(pause);
+    waitedMs += pause;
+  }
+}
 
 void probeTarget(void* argument) {
   ProbeJob& job = *static_cast<ProbeJob*>(argument);
@@ -119,20 +165,23 @@ void probeTarget(void* argument) {
   }
 
   ProbeTally tally;
+  bool unsent = false;
   const IcmpHandle handle = platform.icmpCreate();
   while (tally.attemptCount < settings.echoCount.load(std::memory_order_relaxed)) {
     // One read of the size per attempt: the request and the check of its
     // reply must agree even if /size: changes meanwhile.
     const std::uint32_t payloadSize = settings.payloadSize.load(std::memory_order_relaxed);
     std::uint8_t replyData[kReplyDataSize];
-    EchoReply reply{255, 0, 0, nullptr, 0};
-    const std::uint32_t replyCount = platform.icmpSendEcho(
-        handle, job.address, echoPayload, static_cast<std::uint16_t>(payloadSize), &reply,
-        replyData, sizeof replyData, settings.timeoutMs.load(std::memory_order_relaxed));
+    EchoReply reply;
+    const std::uint32_t replyCount =
+        sendEcho(handle, job.address, payloadSize, reply, replyData, sizeof replyData,
+                 settings.timeoutMs.load(std::memory_order_relaxed));
+    if (reply.Status == kIpNoResources) unsent = true;
     tally.record(classifyAttempt(reply, replyCount, payloadSize), reply.RoundTripTime,
                  reply.RoundTripTimeUs);
   }
   platform.icmpClose(handle);
+  if (unsent) settings.unsentCount.fetch_add(1, std::memory_order_relaxed);
   reportVerdict(job, resolvedOctets, tally);
 }
 

@@ -1,8 +1,11 @@
 #include "report/summary.h"
 
+#include <string>
+
 #include "common/console.h"
 #include "common/json.h"
 #include "common/run_settings.h"
+#include "platform/platform.h"
 
 namespace fanecho {
 
@@ -58,6 +61,20 @@ void printSummary(std::uint32_t workerCount) {
     line.number(ok).text(" / ").number(failed);
   }
   line.end();
+}
+
+void reportUnsentRequests() {
+  const std::uint32_t targets = settings.unsentCount.load();
+  if (targets == 0) return;
+  std::string notice = "fanecho: echo requests to " + std::to_string(targets) +
+                       (targets == 1 ? " target" : " targets") +
+                       " could not leave this machine before their time-out; those targets were "
+                       "counted as failed without being asked.";
+  if (const char* problem = platform.localSendProblem()) notice.append(" ").append(problem);
+  notice.append(
+      " /interval:<ms> starts the targets that far apart (/interval:1: 10000 targets over "
+      "about 10 s), so fewer requests are on their way at once.\n");
+  platform.writeErr(notice.data(), notice.size());
 }
 
 }  // namespace fanecho

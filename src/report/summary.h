@@ -10,4 +10,11 @@ namespace fanecho {
 // leaves 255 when no worker was started.
 void printSummary(std::uint32_t workerCount);
 
+// Exit status of a run whose standard output could not be written.
+inline constexpr int kExitOutputError = 4;
+
+// One notice on standard error when requests of the run never left this
+// machine, so that no one takes those targets for dead without a word.
+void reportUnsentRequests();
+
 }  // namespace fanecho

@@ -4,8 +4,8 @@
 
 namespace fanecho {
 
-void writeTargetLabel(ConsoleLine& line, const ProbeJob& job,
-                      const std::uint16_t resolvedOctets[4]) {
+void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const std::uint16_t resolvedOctets[4],
+                      const char* reverseName) {
   line.text(job.label);
   if (settings.verbose.load(std::memory_order_relaxed) == 0) return;
   if (job.kind == TargetKind::hostName) {
@@ -18,11 +18,14 @@ void writeTargetLabel(ConsoleLine& line, const ProbeJob& job,
     return;
   }
   char nameBuffer[kNameBufferSize];
-  reverseLookup(job.address, nameBuffer);
-  if (nameBuffer[0] == '\0') {
+  if (reverseName == nullptr) {
+    reverseLookup(job.address, nameBuffer);
+    reverseName = nameBuffer;
+  }
+  if (reverseName[0] == '\0') {
     line.text(" (?)");
   } else {
-    line.text(" (").text(nameBuffer).text(")");
+    line.text(" (").text(reverseName).text(")");
   }
 }
 

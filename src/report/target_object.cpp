@@ -25,7 +25,8 @@ std::string_view resultName(TargetResult result) {
 
 }  // namespace
 
-void writeTargetObject(const ProbeJob& job, TargetResult result, const ProbeTally* tally) {
+void writeTargetObject(const ProbeJob& job, TargetResult result, const ProbeTally* tally,
+                       const char* reverseName) {
   ConsoleLine line;
   JsonObject object(line, "target");
   object.text("target", job.label);
@@ -40,15 +41,18 @@ void writeTargetObject(const ProbeJob& job, TargetResult result, const ProbeTall
     object.text("address", std::string_view(dotted, static_cast<std::size_t>(length)));
   }
   // The reverse name where a verbose text line shows it: an address that
-  // replied. No look-up is made that the text line would not make.
+  // replied.
   if (settings.verbose.load(std::memory_order_relaxed) != 0 && job.kind == TargetKind::address &&
       (result == TargetResult::ok || result == TargetResult::invalidData)) {
     char nameBuffer[kNameBufferSize];
-    reverseLookup(job.address, nameBuffer);
-    if (nameBuffer[0] == '\0') {
+    if (reverseName == nullptr) {
+      reverseLookup(job.address, nameBuffer);
+      reverseName = nameBuffer;
+    }
+    if (reverseName[0] == '\0') {
       object.null("name");
     } else {
-      object.text("name", nameBuffer);
+      object.text("name", reverseName);
     }
   }
   object.text("result", resultName(result));

@@ -67,8 +67,8 @@ struct FakeOps {
         }
       }
     }
-    if (next.kind == Reply::none) {
-      reply->Status = kIpReqTimedOut;
+    if (next.kind == Reply::none || next.kind == Reply::unsent) {
+      reply->Status = next.kind == Reply::none ? kIpReqTimedOut : kIpNoResources;
       return 0;
     }
     std::size_t size = requestSize;
@@ -128,22 +128,43 @@ struct FakeOps {
   static void consoleLockEnter() { consoleMutex.lock(); }
   static void consoleLockLeave() { consoleMutex.unlock(); }
 
-  static void writeOut(const char* text, std::size_t length) {
+  static int writeOut(const char* text, std::size_t length) {
+    if (active->outputError != 0) return active->outputError;
     active->output.append(text, length);
+    return 0;
   }
-  static void flushOut() {}
+  static int flushOut() { return active->outputError; }
+
+  static const char* localSendProblem() { return "a full table"; }
+  static void writeErr(const char* text, std::size_t length) {
+    active->errors.append(text, length);
+  }
+  static bool awaitFreeDescriptor(int) { return false; }
 };
 
 FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
   active = this;
   resetRunSettings();
   platform = PlatformOps{
-      FakeOps::startSockets,     FakeOps::stopSockets,      FakeOps::resolveName,
-      FakeOps::reverseName,      FakeOps::icmpProblem,      FakeOps::icmpCreate,
-      FakeOps::icmpSendEcho,     FakeOps::icmpClose,        FakeOps::startThread,
-      FakeOps::waitForThreads,   FakeOps::sleepMs,          FakeOps::consoleLockInit,
-      FakeOps::consoleLockEnter, FakeOps::consoleLockLeave, FakeOps::writeOut,
+      FakeOps::startSockets,
+      FakeOps::stopSockets,
+      FakeOps::resolveName,
+      FakeOps::reverseName,
+      FakeOps::icmpProblem,
+      FakeOps::icmpCreate,
+      FakeOps::icmpSendEcho,
+      FakeOps::icmpClose,
+      FakeOps::startThread,
+      FakeOps::waitForThreads,
+      FakeOps::sleepMs,
+      FakeOps::consoleLockInit,
+      FakeOps::consoleLockEnter,
+      FakeOps::consoleLockLeave,
+      FakeOps::writeOut,
       FakeOps::flushOut,
+      FakeOps::localSendProblem,
+      FakeOps::writeErr,
+      FakeOps::awaitFreeDescriptor,
   };
 }
 

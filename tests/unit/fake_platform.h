@@ -13,7 +13,8 @@
 
 namespace fanecho::testing {
 
-enum class Reply { good, wrongData, wrongSize, none, zeroCount };
+// unsent: the request could not leave the machine (kIpNoResources).
+enum class Reply { good, wrongData, wrongSize, none, zeroCount, unsent };
 
 struct ScriptedReply {
   Reply kind = Reply::good;
@@ -63,6 +64,8 @@ class FakePlatform {
   bool failWaits = false;
 
   std::string output;
+  std::string errors;   // standard error
+  int outputError = 0;  // writes to standard output fail with this errno
   std::vector<StartedThread> started;
   std::vector<std::uint32_t> waitBatches;
   std::vector<std::uint32_t> sleeps;

@@ -143,6 +143,30 @@ TEST_F(Worker, UnresolvedNamesAreReportedInEveryModeAndSendNothing) {
   EXPECT_TRUE(fake.requests.empty());
 }
 
+// A request that cannot leave the machine (a full neighbour table) is sent
+// again after growing pauses, within its own time-out; only when that passes
+// without a send is the attempt lost, and the target counted as never asked.
+TEST_F(Worker, LocalSendFailuresAreTriedAgainUntilTheTimeOut) {
+  reportAll();
+  settings.timeoutMs = 1000;
+  EXPECT_EQ(probe({{Reply::unsent}, {Reply::unsent}, {Reply::good}}), "10.1.2.3 is ok\n");
+  ASSERT_EQ(fake.requests.size(), 3u);
+  ASSERT_EQ(fake.sleeps.size(), 2u);
+  EXPECT_LE(fake.sleeps[0], fake.sleeps[1]);
+  EXPECT_EQ(fake.requests[2].timeoutMs, 1000u - fake.sleeps[0] - fake.sleeps[1]);
+  EXPECT_EQ(settings.unsentCount.load(), 0u);
+
+  fake.output.clear();
+  fake.sleeps.clear();
+  EXPECT_EQ(probe(std::vector<ScriptedReply>(200, {Reply::unsent})),
+            "10.1.2.3 could not be reached\n");
+  std::uint32_t slept = 0;
+  for (std::uint32_t pause : fake.sleeps) slept += pause;
+  EXPECT_EQ(slept, 1000u);
+  EXPECT_EQ(fake.requests.back().timeoutMs, 0u);
+  EXPECT_EQ(settings.unsentCount.load(), 1u);
+}
+
 TEST_F(Worker, EachRequestCarriesTheCurrentSettings) {
   settings.payloadSize = 0;
   settings.timeoutMs = 1000;

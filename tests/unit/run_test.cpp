@@ -89,6 +89,28 @@ TEST(Run, MixedTargetsEndWithTheMixedSummary) {
             "#machines sent / replied / timed-out = 4 / 2 / 2\n");
 }
 
+// Lost requests and lost lines are said once on standard error, and a run
+// whose output could not be written never ends as if it had been.
+TEST(Run, LocalFailuresAreToldOnStandardError) {
+  FakePlatform fake;
+  fake.script(addressOf(10, 1, 1, 1), std::vector<testing::ScriptedReply>(40, {Reply::unsent}));
+  fake.script(addressOf(10, 1, 1, 2), std::vector<testing::ScriptedReply>(40, {Reply::unsent}));
+  auto run = runWith(fake, {"/timeout:0", "10.1.1.1-3"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(fake.errors,
+            "fanecho: echo requests to 2 targets could not leave this machine before their "
+            "time-out; those targets were counted as failed without being asked. a full table "
+            "/interval:<ms> starts the targets that far apart (/interval:1: 10000 targets over "
+            "about 10 s), so fewer requests are on their way at once.\n");
+
+  FakePlatform full;
+  full.outputError = 28;  // ENOSPC
+  run = runWith(full, {"/report:all", "10.1.1.1-3"});
+  EXPECT_EQ(run.exitStatus, kExitOutputError);
+  EXPECT_EQ(linesOf(full.errors).size(), 1u);
+  EXPECT_EQ(full.errors.rfind("fanecho: cannot write standard output: ", 0), 0u);
+}
+
 TEST(Run, SettingsReachTheTargetsAfterThem) {
   FakePlatform fake;
   const auto run = runWith(fake, {"1.1.1.1", "/times:3", "/size:20", "/timeout:2", "1.1.1.2"});

@@ -42,6 +42,7 @@ constexpr std::uint8_t kEchoReply = 0;
 constexpr std::uint8_t kDestUnreachable = 3;
 constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kTimeExceeded = 11;
+constexpr std::uint8_t kParameterProblem = 12;
 constexpr std::size_t kIcmpHeaderSize = 8;
 // Requests fit one Ethernet frame; fanecho sends at most 300 bytes.
 constexpr std::size_t kLargestRequest = 1472;
@@ -137,9 +138,20 @@ std::uint32_t statusFromIcmp(std::uint8_t type, std::uint8_t code) {
   return kIpGeneralFailure;
 }
 
+// The last reason a request could not leave this machine, for the notice
+// at the end of the run.
+std::atomic<int> lastLocalSendError{0};
+
 std::uint32_t statusFromSendError(int error) {
   if (error == ENETUNREACH) return kIpDestNetUnreachable;
   if (error == EHOSTUNREACH) return kIpDestHostUnreachable;
+  // A full neighbour table or device queue (ENOBUFS; IP_RECVERR makes the
+  // kernel report a queue's drops), a full socket buffer or a moment without
+  // memory: ours, not the target's, and it may pass.
+  if (error == ENOBUFS || error == EAGAIN || error == EWOULDBLOCK || error == ENOMEM) {
+    lastLocalSendError.store(error, std::memory_order_relaxed);
+    return kIpNoResources;
+  }
   return kIpGeneralFailure;
 }
 
@@ -175,6 +187,13 @@ bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status, bool& drai
     sock_extended_err error;
     std::memcpy(&error, CMSG_DATA(c), sizeof error);
     if (error.ee_origin != SO_EE_ORIGIN_ICMP) continue;
+    // Redirects and source quench are advice to the sender; the request
+    // still travels on and its reply may come. Only errors that answer for
+    // the target end the wait.
+    if (error.ee_type != kDestUnreachable && error.ee_type != kTimeExceeded &&
+        error.ee_type != kParameterProblem) {
+      continue;
+    }
     // The kernel quotes the ICMP header of the request the error is about.
     if (static_cast<std::size_t>(length) < kIcmpHeaderSize || original[0] != kEchoRequest ||
         !id.matches(original)) {
@@ -196,6 +215,26 @@ bool waitForFreeDescriptor(int error) {
   std::unique_lock<std::mutex> lock(descriptorMutex);
   descriptorFreed.wait_for(lock, std::chrono::milliseconds(100));
   return true;
+}
+
+const char* localSendProblemPosix() {
+  const int error = lastLocalSendError.load(std::memory_order_relaxed);
+  if (error == 0) return nullptr;
+  char threshold[32] = "unknown";
+  if (std::FILE* file = std::fopen("/proc/sys/net/ipv4/neigh/default/gc_thresh3", "r")) {
+    if (std::fgets(threshold, sizeof threshold, file) == nullptr) std::strcpy(threshold, "unknown");
+    threshold[std::strcspn(threshold, "\n")] = '\0';
+    std::fclose(file);
+  }
+  static char message[600];
+  std::snprintf(message, sizeof message,
+                "The kernel said: %s. Likely causes: the neighbour (ARP) table is full, with "
+                "many targets on a directly attached network "
+                "(net.ipv4.neigh.default.gc_thresh3 is %s; raise it, e.g. sysctl -w "
+                "net.ipv4.neigh.default.gc_thresh3=16384), or a queue on the way out overflowed "
+                "(a slow or busy link: probe fewer targets at once).",
+                std::strerror(error), threshold);
+  return message;
 }
 
 const char* icmpProblemPosix() {
@@ -274,9 +313,8 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
   std::memcpy(header + 4, &identifier, 2);
   std::memcpy(header + 6, &sequence, 2);
   if (raw) {
-    const std::uint32_t sum =
-        addWords(static_cast<const std::uint8_t*>(request), requestSize,
-                 addWords(header, kIcmpHeaderSize, 0));
+    const std::uint32_t sum = addWords(static_cast<const std::uint8_t*>(request), requestSize,
+                                       addWords(header, kIcmpHeaderSize, 0));
     const std::uint16_t folded = htons(foldSum(sum));
     std::memcpy(header + 2, &folded, 2);
   }

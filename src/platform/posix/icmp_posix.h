@@ -14,6 +14,7 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
                                 std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
                                 std::size_t dataAreaSize, std::uint32_t timeoutMs);
 void icmpClosePosix(IcmpHandle handle);
+const char* localSendProblemPosix();
 
 // True after a short pause when a call failed for want of descriptors and
 // sockets of ours are open that will be closed soon: worth trying again.

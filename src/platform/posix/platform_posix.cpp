@@ -67,6 +67,15 @@ bool startSockets() {
 
 void stopSockets() {}
 
+bool descriptorsShort() {
+  const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (probe >= 0) {
+    close(probe);
+    return false;
+  }
+  return errno == EMFILE || errno == ENFILE;
+}
+
 // gethostbyname_r rather than getaddrinfo: getaddrinfo sorts the addresses
 // of a name by its own rules, and the first address listed is the one wanted.
 bool resolveName(const char* name, std::uint8_t octets[4]) {
@@ -87,7 +96,12 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
     }
     if (found == nullptr) {
       // Out of descriptors is no answer about the name: wait and ask again.
-      if ((error == NETDB_INTERNAL || error == TRY_AGAIN) && waitForFreeDescriptor(errno)) continue;
+      // The resolver may report it as a temporary failure and leave errno
+      // elsewhere, so look for the shortage itself.
+      if ((error == NETDB_INTERNAL || error == TRY_AGAIN) &&
+          waitForFreeDescriptor(descriptorsShort() ? EMFILE : errno)) {
+        continue;
+      }
       return false;
     }
     if (found->h_addrtype != AF_INET || found->h_length != 4 || found->h_addr_list[0] == nullptr) {
@@ -184,8 +198,7 @@ void guardAhead(std::uint32_t first) {
 bool guardSlot(std::uint32_t slot) {
   if (!slotGuarded[slot]) guardAhead(slot);
   if (!slotGuarded[slot]) {
-    slotGuarded[slot] =
-        madvise(stackArena + slot * slotSize(), guardSize, MADV_GUARD_INSTALL) == 0;
+    slotGuarded[slot] = madvise(stackArena + slot * slotSize(), guardSize, MADV_GUARD_INSTALL) == 0;
   }
   return slotGuarded[slot];
 }
@@ -310,16 +323,45 @@ void consoleLockInit() {}
 void consoleLockEnter() { pthread_mutex_lock(&consoleMutex); }
 void consoleLockLeave() { pthread_mutex_unlock(&consoleMutex); }
 
-void writeOut(const char* text, std::size_t length) { std::fwrite(text, 1, length, stdout); }
-void flushOut() { std::fflush(stdout); }
+int writeOut(const char* text, std::size_t length) {
+  errno = 0;
+  if (std::fwrite(text, 1, length, stdout) == length) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+int flushOut() {
+  errno = 0;
+  if (std::fflush(stdout) == 0) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+void writeErr(const char* text, std::size_t length) {
+  std::fwrite(text, 1, length, stderr);
+  std::fflush(stderr);
+}
 
 }  // namespace
 
 PlatformOps platform = {
-    startSockets,     stopSockets,      resolveName,       reverseName,
-    icmpProblemPosix, icmpCreatePosix,  icmpSendEchoPosix, icmpClosePosix,
-    startThread,      waitForThreads,   sleepMs,           consoleLockInit,
-    consoleLockEnter, consoleLockLeave, writeOut,          flushOut,
+    startSockets,
+    stopSockets,
+    resolveName,
+    reverseName,
+    icmpProblemPosix,
+    icmpCreatePosix,
+    icmpSendEchoPosix,
+    icmpClosePosix,
+    startThread,
+    waitForThreads,
+    sleepMs,
+    consoleLockInit,
+    consoleLockEnter,
+    consoleLockLeave,
+    writeOut,
+    flushOut,
+    localSendProblemPosix,
+    writeErr,
+    waitForFreeDescriptor,
 };
 
 }  // namespace fanecho

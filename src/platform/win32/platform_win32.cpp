@@ -14,6 +14,8 @@
 // clang-format on
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -31,7 +33,7 @@ static_assert(sizeof(ICMP_ECHO_REPLY) == 28);
 #endif
 static_assert(IP_SUCCESS == kIpSuccess && IP_REQ_TIMED_OUT == kIpReqTimedOut &&
               IP_DEST_HOST_UNREACHABLE == kIpDestHostUnreachable &&
-              IP_GENERAL_FAILURE == kIpGeneralFailure);
+              IP_GENERAL_FAILURE == kIpGeneralFailure && IP_NO_RESOURCES == kIpNoResources);
 
 // A worker needs little stack: a reply buffer and what the resolver uses.
 // Reserving the default 1 MiB would let only about 1900 workers fit in the
@@ -81,6 +83,28 @@ void reverseName(std::uint32_t address, char* name, std::size_t size) {
 
 const char* icmpProblem() { return nullptr; }
 
+// The last reason a request could not leave this machine.
+std::atomic<DWORD> lastLocalSendError{0};
+
+// Failures of the ICMP helper API that are ours, not the target's, and
+// may pass: the system was short of memory or buffers for the moment.
+bool isLocalShortage(DWORD error) {
+  return error == IP_NO_RESOURCES || error == ERROR_NOT_ENOUGH_MEMORY ||
+         error == ERROR_OUTOFMEMORY || error == ERROR_NO_SYSTEM_RESOURCES ||
+         error == ERROR_NOT_ENOUGH_QUOTA || error == WSAENOBUFS;
+}
+
+const char* localSendProblem() {
+  const DWORD error = lastLocalSendError.load(std::memory_order_relaxed);
+  if (error == 0) return nullptr;
+  static char message[200];
+  std::snprintf(message, sizeof message,
+                "The ICMP helper API said: error %lu, out of resources. Probe fewer targets at "
+                "once.",
+                static_cast<unsigned long>(error));
+  return message;
+}
+
 IcmpHandle icmpCreate() { return reinterpret_cast<IcmpHandle>(IcmpCreateFile()); }
 
 void icmpClose(IcmpHandle handle) { IcmpCloseHandle(reinterpret_cast<HANDLE>(handle)); }
@@ -100,11 +124,20 @@ std::uint32_t icmpSendEcho(IcmpHandle handle, std::uint32_t address, const void*
   // The caller judges the record as the call leaves it, its preset Status
   // included when the call writes nothing.
   area.record.Status = reply->Status;
-  const DWORD replySize =
-      static_cast<DWORD>(sizeof(ICMP_ECHO_REPLY) + requestSize + kIcmpErrorRoom);
+  // The whole area, whatever was sent: a reply longer than the request must
+  // still fit, to be judged as wrong data rather than lost as too big.
+  const DWORD replySize = sizeof area;
   const DWORD count =
       IcmpSendEcho(reinterpret_cast<HANDLE>(handle), static_cast<IPAddr>(address),
                    const_cast<void*>(request), requestSize, nullptr, &area, replySize, timeoutMs);
+  if (count == 0) {
+    const DWORD error = area.record.Status == IP_NO_RESOURCES ? IP_NO_RESOURCES : GetLastError();
+    if (isLocalShortage(error)) {
+      lastLocalSendError.store(error, std::memory_order_relaxed);
+      reply->Status = kIpNoResources;
+      return 0;
+    }
+  }
 
   // A reply that carries our identifier and sequence number but comes from
   // another host is no answer from the target, as on Linux. wine's ICMP
@@ -183,15 +216,33 @@ void consoleLockInit() { consoleSection(); }
 void consoleLockEnter() { EnterCriticalSection(&consoleSection()); }
 void consoleLockLeave() { LeaveCriticalSection(&consoleSection()); }
 
-void writeOut(const char* text, std::size_t length) { std::fwrite(text, 1, length, stdout); }
-void flushOut() { std::fflush(stdout); }
+int writeOut(const char* text, std::size_t length) {
+  errno = 0;
+  if (std::fwrite(text, 1, length, stdout) == length) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+int flushOut() {
+  errno = 0;
+  if (std::fflush(stdout) == 0) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+void writeErr(const char* text, std::size_t length) {
+  std::fwrite(text, 1, length, stderr);
+  std::fflush(stderr);
+}
+
+// Windows has no small limit on handles to wait out.
+bool awaitFreeDescriptor(int) { return false; }
 
 }  // namespace
 
 PlatformOps platform = {
-    startSockets,     stopSockets,      resolveName, reverseName,    icmpProblem, icmpCreate,
-    icmpSendEcho,     icmpClose,        startThread, waitForThreads, sleepMs,     consoleLockInit,
-    consoleLockEnter, consoleLockLeave, writeOut,    flushOut,
+    startSockets, stopSockets,      resolveName,      reverseName,         icmpProblem,
+    icmpCreate,   icmpSendEcho,     icmpClose,        startThread,         waitForThreads,
+    sleepMs,      consoleLockInit,  consoleLockEnter, consoleLockLeave,    writeOut,
+    flushOut,     localSendProblem, writeErr,         awaitFreeDescriptor,
 };
 
 }  // namespace fanecho
