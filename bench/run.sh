@@ -23,6 +23,8 @@
 # fanecho runs in both ICMP modes, switched by the namespace's
 # net.ipv4.ping_group_range: "0 2147483647" lets it open datagram sockets,
 # "1 0" leaves it raw sockets (it runs as root). fping, as root, uses raw.
+# On the cases in JSON_CASES fanecho also runs with /json (datagram), which
+# writes an object for every target.
 #
 # Exit status: 0 done, 1 failure; with --quick 77 when root or a tool is
 # missing (a skip for CTest).
@@ -173,10 +175,16 @@ time_once() {
   tail -n 1 "$WORK/$id.csv" | awk -F, '{ print $(NF - 6) }' >>"$WORK/$id.times"
 }
 
+JSON_CASES=("10 answering" "10000 answering")
+
 # True when the output says what it should: every target answered, or none.
 check_answer() {
   local program=$1 targets=$2 answering=$3 output=$4
-  if [[ $program == fanecho ]]; then
+  if [[ $program == fanecho && $(tail -n 1 "$output") == '{"type":"summary"'* ]]; then
+    local ok=$((answering ? targets : 0)) status=$((answering ? 0 : 2))
+    grep -qx "{\"type\":\"summary\",\"targets\":$targets,\"ok\":$ok,\"failed\":$((targets - ok)),\"exit_status\":$status}" "$output" &&
+      (($(grep -c '^{"type":"target",' "$output") == targets))
+  elif [[ $program == fanecho ]]; then
     local want
     if ((answering)); then
       want="all $targets machines are ok"
@@ -213,6 +221,14 @@ bench_case() {
     rounds+=("$runs")
     commands+=("$(printf '%q ' "$FANECHO" /timeout:1 "$pattern")")
   done
+  local json_case
+  for json_case in "${JSON_CASES[@]}"; do
+    [[ $json_case == "$case" ]] || continue
+    programs+=(fanecho)
+    modes+=("datagram /json")
+    rounds+=("$runs")
+    commands+=("$(printf '%q ' "$FANECHO" /json /timeout:1 "$pattern")")
+  done
   for interval in "$@"; do
     programs+=(fping)
     modes+=("-i $interval")
@@ -225,11 +241,12 @@ bench_case() {
   local -a command ids=() peaks=()
   for v in "${!programs[@]}"; do
     id=${case// /_}-${programs[$v]}-${modes[$v]// /}
+    id=${id//\//}
     ids+=("$id")
     : >"$WORK/$id.times"
     eval "command=(${commands[$v]})"
     echo "bench: $case: ${programs[$v]} (${modes[$v]}): memory and answer" >&2
-    [[ ${programs[$v]} == fanecho ]] && set_mode "${modes[$v]}"
+    [[ ${programs[$v]} == fanecho ]] && set_mode "${modes[$v]%% *}"
     memory_runs=3
     ((QUICK || rounds[v] < runs)) && memory_runs=1
     max_rss=0
@@ -251,7 +268,7 @@ bench_case() {
     for v in "${!programs[@]}"; do
       ((round <= rounds[v])) || continue
       eval "command=(${commands[$v]})"
-      [[ ${programs[$v]} == fanecho ]] && set_mode "${modes[$v]}"
+      [[ ${programs[$v]} == fanecho ]] && set_mode "${modes[$v]%% *}"
       time_once "${ids[$v]}" "${command[@]}"
     done
   done
@@ -310,6 +327,7 @@ rss_of() {
     f1=$(fping_median "$case" 1)
     socket=$mode
     [[ $program == fping ]] && { socket=raw; program="fping $mode"; }
+    [[ $mode == *" /json" ]] && { socket=${mode%% *}; program="fanecho /json"; }
     awk -v c="$case" -v p="$program" -v s="$socket" -v md="$median" -v lo="$min" -v hi="$max" \
       -v sd="$stddev" -v r="$rss" -v n="$targets" -v f0="$f0" -v f1="$f1" -v self="${program#fping }" '
       function ratio(ref) { return (ref == "" || self == "-i 0" || self == "-i 1") ? "" : sprintf("%.2f", md / ref) }
@@ -333,7 +351,8 @@ checks() {
   rraw=$(rss_of "$s" fanecho raw)
   lo=$(median_of loopback fanecho datagram)
   awk -v dg="$dg" -v raw="$raw" -v f0="$f0" -v f1="$f1" -v sdg="$sdg" -v sraw="$sraw" \
-    -v rdg="$rdg" -v rraw="$rraw" -v lo="$lo" -v lor="$(median_of loopback fanecho raw)" '
+    -v rdg="$rdg" -v rraw="$rraw" -v lo="$lo" -v lor="$(median_of loopback fanecho raw)" \
+    -v json="$(median_of "$a" fanecho "datagram /json")" '
     function row(what, got, limit, met) {
       printf "| %s | %s | %s | %s |\n", what, got, limit, met ? "yes" : "**no**"
     }
@@ -350,6 +369,8 @@ checks() {
       row("10000 silent, /timeout:1: wall time", sprintf("%.3f s (raw %.3f)", sdg, sraw),
           "≤ 1.5 s", max(sdg, sraw) <= 1.5)
       row("10000 answering: raw ÷ datagram", sprintf("%.2f", raw / dg), "≤ 1.5", raw <= 1.5 * dg)
+      row("10000 answering: /json ÷ without (datagram)", sprintf("%.2f", json / dg), "≤ 1.1",
+          json <= 1.1 * dg)
       row("one loopback target: wall time", sprintf("%.1f ms (raw %.1f)", lo * 1000, lor * 1000),
           "≤ 10 ms", max(lo, lor) <= 0.010)
     }'
@@ -362,7 +383,8 @@ checks() {
   echo "Wall time: single hyperfine runs, the programs taking turns so that a change in load falls"
   echo "on all alike; median, range and standard deviation. Peak RSS: the largest GNU time %M of"
   echo "the runs that checked each answer (three, one for the long fping -i 1 case)."
-  echo "fanecho: \`fanecho /timeout:1 PATTERN\`; fping: \`fping -q -c 1 -t 1000 -r 0 -i N -f LIST\`."
+  echo "fanecho: \`fanecho /timeout:1 PATTERN\` (fanecho /json: \`fanecho /json /timeout:1 PATTERN\`);"
+  echo "fping: \`fping -q -c 1 -t 1000 -r 0 -i N -f LIST\`."
   echo
   cat "$WORK/table.md"
   if ((!QUICK)); then
