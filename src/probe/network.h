@@ -8,7 +8,7 @@ namespace fanecho {
 
 inline constexpr std::size_t kNameBufferSize = 100;
 // Name look-ups, forward and reverse, that may be under way at one time.
-inline constexpr std::uint32_t kMaxLookupsInFlight = 32;
+inline constexpr std::uint32_t kMaxLookupsInFlight = 64;
 
 // Prepares consoleLock and starts the socket library. consoleLock is ready
 // even when the library is not, so that workers can always report; host

@@ -24,6 +24,23 @@
 #   10.6.0.0/16   routed via NAMEp, where the whole block is local and
 #                 fanecho_responder answers every address: thousands of
 #                 slow hosts. 10.6.255.0/24 delay:200, the rest delay:1000
+#   10.7.0.0/16   on-link behind veth1 (10.70.0.1/24 on our side, NAMEa
+#                 10.70.0.2): NAMEa holds the whole block, so each address
+#                 needs a neighbour (ARP) entry of its own, and its kernel
+#                 answers.
+#   10.8.0.0/16   routed via NAMEa (10.80.0.2) over veth3, which tbf shapes
+#                 to 20 Mbit/s with a 64 KiB queue: a slow uplink whose
+#                 queue a burst overflows.
+#   10.9.0.0/16   behind a redirecting gateway: veth2 (10.10.0.1/24) joins
+#                 a bridge in NAMEr with NAMEg (10.10.0.2) and NAMEr itself
+#                 (10.10.0.3). Our route goes via NAMEg, which forwards to
+#                 NAMEr on the same segment and sends us ICMP redirects;
+#                 we ignore them (accept_redirects=0), as hardened hosts
+#                 do. NAMEr holds the whole block and answers.
+#
+# With dnsmasq installed, a name server runs on 127.0.0.53 with the names
+# host-N.fanecho.test (N = 0 to 1999) for 10.1.20.0 onwards, and their
+# reverse names; cases point resolv.conf at it when they need it.
 #
 # Names come from /etc/netns/NAME/hosts, which `ip netns exec NAME` mounts
 # over /etc/hosts; resolv.conf points at 127.0.0.1, where nothing listens,
@@ -87,9 +104,11 @@ up() {
     esac
   done
   [[ -x $responder ]] || die "--responder must name the built fanecho_responder"
-  local peer=${name}p state
+  local peer=${name}p link=${name}a gateway=${name}g router=${name}r state
   state=$(state_dir "$name")
-  if ip netns list | grep -qE "^($name|$peer)( |$)"; then die "namespace $name or $peer exists already"; fi
+  if ip netns list | grep -qE "^($name|$peer|$link|$gateway|$router)( |$)"; then
+    die "a namespace of world $name exists already"
+  fi
   # The directory is ours once mkdir succeeds; anything left half made by a
   # failure below is removed again.
   mkdir -m 700 "$state" || die "$state exists already"
@@ -120,7 +139,54 @@ up() {
   ip -n "$name" route add 10.6.0.0/16 via 10.5.0.2
   ip -n "$peer" route add local 10.6.0.0/16 dev lo
 
+  # On-link block and slow link.
+  ip netns add "$link"
+  ip -n "$link" link set lo up
+  ip -n "$link" route add local 10.7.0.0/16 dev lo
+  ip -n "$link" route add local 10.8.0.0/16 dev lo
+  ip -n "$name" link add veth1 type veth peer name veth1 netns "$link"
+  ip -n "$name" link add veth3 type veth peer name veth3 netns "$link"
+  ip -n "$name" addr add 10.70.0.1/24 dev veth1
+  ip -n "$link" addr add 10.70.0.2/24 dev veth1
+  ip -n "$name" addr add 10.80.0.1/24 dev veth3
+  ip -n "$link" addr add 10.80.0.2/24 dev veth3
+  ip netns exec "$name" tc qdisc add dev veth3 root tbf rate 20mbit burst 16kb limit 64kb
+  local dev
+  for dev in veth1 veth3; do
+    ip -n "$name" link set "$dev" up
+    ip -n "$link" link set "$dev" up
+  done
+  ip -n "$name" route add 10.7.0.0/16 dev veth1
+  ip -n "$name" route add 10.8.0.0/16 via 10.80.0.2 dev veth3
+
+  # Redirecting gateway on a bridged segment.
+  ip netns add "$gateway"
+  ip netns add "$router"
+  ip -n "$router" link set lo up
+  ip -n "$router" link add br0 type bridge
+  ip -n "$name" link add veth2 type veth peer name port1 netns "$router"
+  ip -n "$gateway" link add veth0 type veth peer name port2 netns "$router"
+  local port
+  for port in port1 port2; do
+    ip -n "$router" link set "$port" master br0
+    ip -n "$router" link set "$port" up
+  done
+  ip -n "$router" addr add 10.10.0.3/24 dev br0
+  ip -n "$router" link set br0 up
+  ip -n "$router" route add local 10.9.0.0/16 dev lo
+  ip -n "$gateway" addr add 10.10.0.2/24 dev veth0
+  ip -n "$gateway" link set veth0 up
+  ip netns exec "$gateway" sysctl -qw net.ipv4.ip_forward=1
+  ip -n "$gateway" route add 10.9.0.0/16 via 10.10.0.3
+  ip netns exec "$name" sysctl -qw net.ipv4.conf.all.accept_redirects=0 \
+    net.ipv4.conf.default.accept_redirects=0
+  ip -n "$name" addr add 10.10.0.1/24 dev veth2
+  ip -n "$name" link set veth2 up
+  ip netns exec "$name" sysctl -qw net.ipv4.conf.veth2.accept_redirects=0
+  ip -n "$name" route add 10.9.0.0/16 via 10.10.0.2
+
   write_name_files "$name"
+  if command -v dnsmasq >/dev/null; then start_name_server "$name" "$state"; fi
 
   # ip netns exec replaces itself with the command, so $! is the responder.
   # shellcheck disable=SC2046
@@ -141,8 +207,34 @@ up() {
   undo_on_exit=""
 }
 
+# A real DNS server with a few thousand names, in the foreground so that
+# its pid is ours to stop.
+start_name_server() {
+  local name=$1 state=$2 i
+  for ((i = 0; i < 2000; i++)); do
+    echo "10.1.$((20 + i / 256)).$((i % 256)) host-$i.fanecho.test"
+  done >"$state/dns-hosts"
+  ip netns exec "$name" dnsmasq --keep-in-foreground --conf-file=/dev/null --no-resolv \
+    --no-hosts --addn-hosts="$state/dns-hosts" --listen-address=127.0.0.53 --bind-interfaces \
+    --port=53 --user=root --pid-file= --log-facility=- --cache-size=10000 \
+    >"$state/dnsmasq.log" 2>&1 &
+  echo $! >"$state/dnsmasq.launched"
+  for _ in $(seq 50); do
+    ip netns exec "$name" ss -Hlun 'sport = :53' | grep -q . && return 0
+    sleep 0.1
+  done
+  die "dnsmasq did not start: $(cat "$state/dnsmasq.log")"
+}
+
 kill_responder() {
   local state=$1 file pid
+  for file in "$state/dnsmasq.launched"; do
+    [[ -s $file ]] || continue
+    pid=$(<"$file")
+    if [[ $pid =~ ^[0-9]+$ ]] && tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -qF -- "$state/dns-hosts"; then
+      kill "$pid" 2>/dev/null || true
+    fi
+  done
   for file in "$state/responder.pid" "$state/responder.launched"; do
     [[ -s $file ]] || continue
     pid=$(<"$file")
@@ -155,12 +247,12 @@ kill_responder() {
 }
 
 down() {
-  local name=$1 peer=${1}p state
+  local name=$1 state
   state=$(state_dir "$name")
   set +e
   [[ -d $state ]] && kill_responder "$state"
-  ip netns del "$name" 2>/dev/null
-  ip netns del "$peer" 2>/dev/null
+  local ns
+  for ns in "$name" "${name}p" "${name}a" "${name}g" "${name}r"; do ip netns del "$ns" 2>/dev/null; done
   rm -rf "/etc/netns/$name"
   rmdir /etc/netns 2>/dev/null
   rm -rf "$state"

@@ -220,20 +220,23 @@ bool waitForFreeDescriptor(int error) {
 const char* localSendProblemPosix() {
   const int error = lastLocalSendError.load(std::memory_order_relaxed);
   if (error == 0) return nullptr;
-  char threshold[32] = "unknown";
+  // The table is one for the whole machine; only the first network
+  // namespace shows its size.
+  char threshold[32] = "";
   if (std::FILE* file = std::fopen("/proc/sys/net/ipv4/neigh/default/gc_thresh3", "r")) {
-    if (std::fgets(threshold, sizeof threshold, file) == nullptr) std::strcpy(threshold, "unknown");
+    if (std::fgets(threshold, sizeof threshold, file) == nullptr) threshold[0] = '\0';
     threshold[std::strcspn(threshold, "\n")] = '\0';
     std::fclose(file);
   }
   static char message[600];
   std::snprintf(message, sizeof message,
                 "The kernel said: %s. Likely causes: the neighbour (ARP) table is full, with "
-                "many targets on a directly attached network "
-                "(net.ipv4.neigh.default.gc_thresh3 is %s; raise it, e.g. sysctl -w "
-                "net.ipv4.neigh.default.gc_thresh3=16384), or a queue on the way out overflowed "
-                "(a slow or busy link: probe fewer targets at once).",
-                std::strerror(error), threshold);
+                "many targets on a directly attached network (net.ipv4.neigh.default.gc_thresh3 "
+                "%s%s; raise it, e.g. sysctl -w net.ipv4.neigh.default.gc_thresh3=16384), or a "
+                "queue on the way out overflowed (a slow or busy link: probe fewer targets at "
+                "once).",
+                std::strerror(error), threshold[0] != '\0' ? "is " : "of the first namespace",
+                threshold);
   return message;
 }
 

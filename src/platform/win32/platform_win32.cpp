@@ -99,8 +99,8 @@ const char* localSendProblem() {
   if (error == 0) return nullptr;
   static char message[200];
   std::snprintf(message, sizeof message,
-                "The ICMP helper API said: error %lu, out of resources. Probe fewer targets at "
-                "once.",
+                "The ICMP helper API said: error %lu, out of memory or buffers. Likely causes: a "
+                "full neighbour (ARP) cache or send queue; probe fewer targets at once.",
                 static_cast<unsigned long>(error));
   return message;
 }

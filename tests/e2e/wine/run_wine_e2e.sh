@@ -28,7 +28,7 @@ top=$(cd "$here/../../.." && pwd)
 # hands on replies with a wrong ICMP checksum, which Windows drops and the
 # ICMP API never shows), and many.limit, whose time limit is Linux's: wine
 # creates threads several times slower. The large runs below take its place.
-default_cases="-permission,-many.few_descriptors,-responder.bad_checksum,-responder.all_at_once,-many.limit"
+default_cases="-permission,-many.few_descriptors,-many.few_descriptors_include,-responder.bad_checksum,-responder.all_at_once,-many.limit"
 
 usage() {
   sed -n '5p' "${BASH_SOURCE[0]}" | sed 's/^# *//' >&2
