@@ -29,7 +29,7 @@ class LookupSlots {
  public:
   LookupSlots() {
     std::unique_lock<std::mutex> lock(mutex_);
-    freed_.wait(lock, [this] { return inUse_ < kMaxLookupsInFlight; });
+    freed_.wait(lock, [] { return inUse_ < kMaxLookupsInFlight; });
     ++inUse_;
   }
   ~LookupSlots() {

@@ -316,8 +316,9 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
   std::memcpy(header + 4, &identifier, 2);
   std::memcpy(header + 6, &sequence, 2);
   if (raw) {
-    const std::uint32_t sum = addWords(static_cast<const std::uint8_t*>(request), requestSize,
-                                       addWords(header, kIcmpHeaderSize, 0));
+    const std::uint32_t sum =
+        addWords(static_cast<const std::uint8_t*>(request), requestSize,
+                 addWords(header, kIcmpHeaderSize, 0));
     const std::uint16_t folded = htons(foldSum(sum));
     std::memcpy(header + 2, &folded, 2);
   }

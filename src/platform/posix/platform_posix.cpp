@@ -198,7 +198,8 @@ void guardAhead(std::uint32_t first) {
 bool guardSlot(std::uint32_t slot) {
   if (!slotGuarded[slot]) guardAhead(slot);
   if (!slotGuarded[slot]) {
-    slotGuarded[slot] = madvise(stackArena + slot * slotSize(), guardSize, MADV_GUARD_INSTALL) == 0;
+    slotGuarded[slot] =
+        madvise(stackArena + slot * slotSize(), guardSize, MADV_GUARD_INSTALL) == 0;
   }
   return slotGuarded[slot];
 }
