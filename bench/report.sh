@@ -47,6 +47,7 @@ rss_of() {
     f1=$(fping_median "$case" 1)
     socket=$mode
     [[ $program == fping ]] && { socket=raw; program="fping $mode"; }
+    [[ $mode == *" /json" ]] && { socket=${mode%% *}; program="fanecho /json"; }
     awk -v c="$case" -v p="$program" -v s="$socket" -v md="$median" -v lo="$min" -v hi="$max" \
       -v sd="$stddev" -v r="$rss" -v n="$targets" -v f0="$f0" -v f1="$f1" -v self="${program#fping }" '
       function ratio(ref) { return (ref == "" || self == "-i 0" || self == "-i 1") ? "" : sprintf("%.2f", md / ref) }
@@ -70,7 +71,8 @@ checks() {
   rraw=$(rss_of "$s" fanecho raw)
   lo=$(median_of loopback fanecho datagram)
   awk -v dg="$dg" -v raw="$raw" -v f0="$f0" -v f1="$f1" -v sdg="$sdg" -v sraw="$sraw" \
-    -v rdg="$rdg" -v rraw="$rraw" -v lo="$lo" -v lor="$(median_of loopback fanecho raw)" '
+    -v rdg="$rdg" -v rraw="$rraw" -v lo="$lo" -v lor="$(median_of loopback fanecho raw)" \
+    -v json="$(median_of "$a" fanecho "datagram /json")" '
     function row(what, got, limit, met) {
       printf "| %s | %s | %s | %s |\n", what, got, limit, met ? "yes" : "**no**"
     }
@@ -87,6 +89,8 @@ checks() {
       row("10000 silent, /timeout:1: wall time", sprintf("%.3f s (raw %.3f)", sdg, sraw),
           "≤ 1.5 s", max(sdg, sraw) <= 1.5)
       row("10000 answering: raw ÷ datagram", sprintf("%.2f", raw / dg), "≤ 1.5", raw <= 1.5 * dg)
+      row("10000 answering: /json ÷ without (datagram)", sprintf("%.2f", json / dg), "≤ 1.1",
+          json <= 1.1 * dg)
       row("one loopback target: wall time", sprintf("%.1f ms (raw %.1f)", lo * 1000, lor * 1000),
           "≤ 10 ms", max(lo, lor) <= 0.010)
     }'
@@ -99,7 +103,8 @@ checks() {
   echo "Wall time: single hyperfine runs, the programs taking turns so that a change in load falls"
   echo "on all alike; median, range and standard deviation. Peak RSS: the largest GNU time %M of"
   echo "the runs that checked each answer (three, one for the long fping -i 1 case)."
-  echo "fanecho: \`fanecho /timeout:1 PATTERN\`; fping: \`fping -q -c 1 -t 1000 -r 0 -i N -f LIST\`."
+  echo "fanecho: \`fanecho /timeout:1 PATTERN\` (fanecho /json: \`fanecho /json /timeout:1 PATTERN\`);"
+  echo "fping: \`fping -q -c 1 -t 1000 -r 0 -i N -f LIST\`."
   echo "Each fanecho request carries 300 bytes of data, each of fping's 56 (its default)."
   echo
   cat "$WORK/table.md"

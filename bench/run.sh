@@ -23,6 +23,8 @@
 # bench/report.sh draws the report from the measurements. fanecho runs in both ICMP modes, switched by the namespace's
 # net.ipv4.ping_group_range: "0 2147483647" lets it open datagram sockets,
 # "1 0" leaves it raw sockets (it runs as root). fping, as root, uses raw.
+# On the cases in JSON_CASES fanecho also runs with /json (datagram), which
+# writes an object for every target.
 #
 # Exit status: 0 done, 1 failure; with --quick 77 when root or a tool is
 # missing (a skip for CTest).
@@ -154,10 +156,16 @@ time_once() {
   tail -n 1 "$WORK/$id.csv" | awk -F, '{ print $(NF - 6) }' >>"$WORK/$id.times"
 }
 
+JSON_CASES=("10 answering" "10000 answering")
+
 # True when the output says what it should: every target answered, or none.
 check_answer() {
   local program=$1 targets=$2 answering=$3 output=$4
-  if [[ $program == fanecho ]]; then
+  if [[ $program == fanecho && $(tail -n 1 "$output") == '{"type":"summary"'* ]]; then
+    local ok=$((answering ? targets : 0)) status=$((answering ? 0 : 2))
+    grep -qx "{\"type\":\"summary\",\"targets\":$targets,\"ok\":$ok,\"failed\":$((targets - ok)),\"exit_status\":$status}" "$output" &&
+      (($(grep -c '^{"type":"target",' "$output") == targets))
+  elif [[ $program == fanecho ]]; then
     grep -qxF "$(summary_for $((answering ? targets : 0)) "$targets" | cut -d'|' -f1)" "$output"
   else
     local replied
@@ -186,6 +194,14 @@ bench_case() {
     rounds+=("$runs")
     commands+=("$(printf '%q ' "$FANECHO" /timeout:1 "$pattern")")
   done
+  local json_case
+  for json_case in "${JSON_CASES[@]}"; do
+    [[ $json_case == "$case" ]] || continue
+    programs+=(fanecho)
+    modes+=("datagram /json")
+    rounds+=("$runs")
+    commands+=("$(printf '%q ' "$FANECHO" /json /timeout:1 "$pattern")")
+  done
   for interval in "$@"; do
     programs+=(fping)
     modes+=("-i $interval")
@@ -198,11 +214,12 @@ bench_case() {
   local -a command ids=() peaks=()
   for v in "${!programs[@]}"; do
     id=${case// /_}-${programs[$v]}-${modes[$v]// /}
+    id=${id//\//}
     ids+=("$id")
     : >"$WORK/$id.times"
     eval "command=(${commands[$v]})"
     echo "bench: $case: ${programs[$v]} (${modes[$v]}): memory and answer" >&2
-    [[ ${programs[$v]} == fanecho ]] && set_icmp_mode "$NS" "${modes[$v]}"
+    [[ ${programs[$v]} == fanecho ]] && set_icmp_mode "$NS" "${modes[$v]%% *}"
     memory_runs=3
     ((QUICK || rounds[v] < runs)) && memory_runs=1
     max_rss=0
@@ -224,7 +241,7 @@ bench_case() {
     for v in "${!programs[@]}"; do
       ((round <= rounds[v])) || continue
       eval "command=(${commands[$v]})"
-      [[ ${programs[$v]} == fanecho ]] && set_icmp_mode "$NS" "${modes[$v]}"
+      [[ ${programs[$v]} == fanecho ]] && set_icmp_mode "$NS" "${modes[$v]%% *}"
       time_once "${ids[$v]}" "${command[@]}"
     done
   done

@@ -1,6 +1,9 @@
 // applyControlArgument over any bytes: each line of the input is one
 // argument. The settings and the output are checked against a model of the
 // keywords, and the settings against their ranges after every argument.
+// Under /json every line must be a valid JSON object that says the same as
+// the text line would; at the end the whole input, as a target's label and
+// as its reverse name, must come out of a target's object unchanged.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -12,8 +15,10 @@
 
 #include "app/control_options.h"
 #include "app/worker_table.h"
+#include "common/json.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
+#include "probe/probe_worker.h"
 
 using namespace fanecho;
 using namespace fanecho::fuzz;
@@ -53,9 +58,18 @@ struct Model {
   std::uint32_t verbose = 0;
   std::uint32_t payloadSize = kMaxPayloadSize;
   std::uint32_t echoCount = 1;
-  std::string output;
+  std::uint32_t intervalMs = 0;
+  std::uint32_t json = 0;
+  std::string output;  // as text lines, whatever the form
+  std::size_t jsonLines = 0;
 
   void apply(std::string_view argument) {
+    const std::size_t before = output.size();
+    applyKeyword(argument);
+    if (json != 0 && output.size() != before) ++jsonLines;  // a message or the help
+  }
+
+  void applyKeyword(std::string_view argument) {
     const std::string body = lowered(argument.substr(1));
     const std::string_view value = argument.substr(1);
     auto has = [&body](std::string_view keyword) { return body.rfind(keyword, 0) == 0; };
@@ -81,6 +95,10 @@ struct Model {
       echoCount = static_cast<std::uint32_t>(std::max<std::int64_t>(number(value.substr(6)), 0));
     } else if (has("?")) {
       for (std::string_view line : helpLines) output.append(line).append("\n");
+    } else if (has("interval:")) {
+      intervalMs = static_cast<std::uint32_t>(std::max<std::int64_t>(number(value.substr(9)), 0));
+    } else if (has("json")) {
+      json = 1;
     } else {
       output.append("invalid control argument ")
           .append(argument)
@@ -88,6 +106,65 @@ struct Model {
     }
   }
 };
+
+// The output with each JSON object turned back into the text it stands
+// for; counts the objects.
+std::string asText(const std::string& output, std::size_t& objects) {
+  std::string text;
+  objects = 0;
+  for (const std::string& line : testing::linesOf(output)) {
+    if (line.empty() || line[0] != '{') {
+      text.append(line).append("\n");
+      continue;
+    }
+    ++objects;
+    std::map<std::string, JsonValue> fields;
+    FUZZ_CHECK(parseJsonObject(line, fields));
+    FUZZ_CHECK(fields.count("type") == 1);
+    const std::string& type = fields["type"].text;
+    if (type == "help") {
+      FUZZ_CHECK(fields["lines"].kind == JsonValue::Kind::array);
+      for (const std::string& help : fields["lines"].items) text.append(help).append("\n");
+    } else {
+      FUZZ_CHECK(type == "message");
+      FUZZ_CHECK(fields["text"].kind == JsonValue::Kind::string);
+      text.append(fields["text"].text).append("\n");
+    }
+  }
+  return text;
+}
+
+// A target named by the whole input, in both kinds, written as an object.
+void checkTargetObjects(std::string_view input) {
+  testing::FakePlatform fake;
+  settings.json = 1;
+  settings.verbose = 1;
+  ProbeJob name;
+  name.label.assign(input);
+  name.kind = TargetKind::hostName;
+  probeTarget(&name);  // the fake resolves no name
+
+  ProbeJob address;
+  address.label.assign(input);
+  address.address = testing::addressOf(10, 0, 0, 1);
+  const std::string reverse(input.substr(0, std::min(input.find('\0'), std::size_t{99})));
+  fake.addReverseName(address.address, reverse);
+  probeTarget(&address);
+
+  const std::vector<std::string> lines = testing::linesOf(fake.output);
+  FUZZ_CHECK(lines.size() == 2);
+  std::map<std::string, JsonValue> fields;
+  FUZZ_CHECK(parseJsonObject(lines[0], fields));
+  FUZZ_CHECK(fields["target"].text == input && fields["result"].text == "not_translated");
+  fields.clear();
+  FUZZ_CHECK(parseJsonObject(lines[1], fields));
+  FUZZ_CHECK(fields["target"].text == input && fields["result"].text == "ok");
+  if (reverse.empty()) {
+    FUZZ_CHECK(fields["name"].kind == JsonValue::Kind::null);
+  } else {
+    FUZZ_CHECK(fields["name"].text == reverse);
+  }
+}
 
 }  // namespace
 
@@ -127,9 +204,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(settings.reportSuccesses == model.reportSuccesses);
     FUZZ_CHECK(settings.reportFailures == model.reportFailures);
     FUZZ_CHECK(settings.verbose == model.verbose);
-    FUZZ_CHECK(fake.output == model.output);
+    FUZZ_CHECK(settings.intervalMs == model.intervalMs);
+    FUZZ_CHECK(settings.json == model.json);
+    std::size_t objects = 0;
+    FUZZ_CHECK(asText(fake.output, objects) == model.output);
+    FUZZ_CHECK(objects == model.jsonLines);
   }
   FUZZ_CHECK(fake.started.empty());
   FUZZ_CHECK(settings.includeDepth == 0);
+  checkTargetObjects(input);
   return 0;
 }

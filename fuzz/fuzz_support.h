@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -98,6 +99,187 @@ inline std::uint64_t patternSize(std::string_view pattern) {
   std::uint64_t size = 1;
   for (const std::string& word : words) size *= fieldOctets(word).size();
   return size;
+}
+
+// One value of the JSON objects fanecho writes: a string, a number, null
+// or an array of strings.
+struct JsonValue {
+  enum class Kind { string, number, null, array } kind = Kind::null;
+  std::string text;                // a string decoded, or a number as written
+  std::vector<std::string> items;  // an array's strings, decoded
+};
+
+// The bytes a JSON string stands for, under fanecho's rule that \u0000 to
+// \u00ff are single bytes (escaped control characters and stray bytes that
+// are not UTF-8); other escapes become UTF-8. Strict about the rest: raw
+// bytes must be well-formed UTF-8 and no control character may stand raw.
+inline bool parseJsonString(std::string_view text, std::size_t& at, std::string& out) {
+  if (at >= text.size() || text[at] != '"') return false;
+  ++at;
+  auto hex4 = [&text, &at](std::uint32_t& value) {
+    if (at + 4 > text.size()) return false;
+    value = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char c = text[at++];
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                               : -1;
+      if (digit < 0) return false;
+      value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return true;
+  };
+  auto appendUtf8 = [&out](std::uint32_t cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | cp >> 6);
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | cp >> 12);
+      out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | cp >> 18);
+      out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  };
+  while (at < text.size()) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c == '"') {
+      ++at;
+      return true;
+    }
+    if (c < 0x20) return false;
+    if (c == '\\') {
+      if (++at >= text.size()) return false;
+      const char e = text[at++];
+      switch (e) {
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'u': {
+          std::uint32_t cp;
+          if (!hex4(cp)) return false;
+          if (cp < 0x100) {
+            out += static_cast<char>(cp);
+          } else if (cp >= 0xD800 && cp <= 0xDBFF) {
+            std::uint32_t low;
+            if (at + 2 > text.size() || text[at] != '\\' || text[at + 1] != 'u') return false;
+            at += 2;
+            if (!hex4(low) || low < 0xDC00 || low > 0xDFFF) return false;
+            appendUtf8(0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
+          } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+            return false;
+          } else {
+            appendUtf8(cp);
+          }
+          break;
+        }
+        default:
+          return false;
+      }
+      continue;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++at;
+      continue;
+    }
+    // Well-formed UTF-8: the shortest form, no surrogates, at most U+10FFFF.
+    std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    if (length == 0 || at + length > text.size()) return false;
+    std::uint32_t cp = c & (0xFF >> (length + 1));
+    for (std::size_t i = 1; i < length; ++i) {
+      const auto next = static_cast<unsigned char>(text[at + i]);
+      if ((next & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (next & 0x3F);
+    }
+    const std::uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < least[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    out.append(text.substr(at, length));
+    at += length;
+  }
+  return false;
+}
+
+// A whole line that is one JSON object with string keys; false when it is
+// not, or when a key repeats.
+inline bool parseJsonObject(std::string_view text, std::map<std::string, JsonValue>& fields) {
+  std::size_t at = 0;
+  if (text.empty() || text[at++] != '{') return false;
+  for (bool first = true;; first = false) {
+    if (at < text.size() && text[at] == '}' && first) {
+      ++at;
+      break;
+    }
+    std::string key;
+    if (!parseJsonString(text, at, key) || at >= text.size() || text[at++] != ':') return false;
+    JsonValue value;
+    if (at < text.size() && text[at] == '"') {
+      value.kind = JsonValue::Kind::string;
+      if (!parseJsonString(text, at, value.text)) return false;
+    } else if (text.substr(at, 4) == "null") {
+      at += 4;
+    } else if (at < text.size() && text[at] == '[') {
+      value.kind = JsonValue::Kind::array;
+      ++at;
+      while (at < text.size() && text[at] != ']') {
+        if (!value.items.empty() && text[at++] != ',') return false;
+        std::string item;
+        if (!parseJsonString(text, at, item)) return false;
+        value.items.push_back(std::move(item));
+      }
+      if (at++ >= text.size()) return false;
+    } else {
+      // -?(0|[1-9][0-9]*)(.[0-9]+)?, the numbers fanecho writes.
+      value.kind = JsonValue::Kind::number;
+      const std::size_t start = at;
+      if (at < text.size() && text[at] == '-') ++at;
+      if (at < text.size() && text[at] == '0') {
+        ++at;
+      } else {
+        if (at >= text.size() || !isDigit(text[at]) || text[at] == '0') return false;
+        while (at < text.size() && isDigit(text[at])) ++at;
+      }
+      if (at < text.size() && text[at] == '.') {
+        ++at;
+        if (at >= text.size() || !isDigit(text[at])) return false;
+        while (at < text.size() && isDigit(text[at])) ++at;
+      }
+      value.text.assign(text.substr(start, at - start));
+    }
+    if (!fields.emplace(std::move(key), std::move(value)).second) return false;
+    if (at >= text.size()) return false;
+    const char next = text[at++];
+    if (next == '}') break;
+    if (next != ',') return false;
+  }
+  return at == text.size();
 }
 
 }  // namespace fanecho::fuzz

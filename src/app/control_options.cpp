@@ -4,6 +4,8 @@
 
 #include "app/include_files.h"
 #include "common/console.h"
+#include "common/json.h"
+#include "common/messages.h"
 #include "common/text.h"
 
 #ifndef FANECHO_VERSION
@@ -30,10 +32,15 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 
 void writeHelp() {
   ConsoleGuard guard;
+  if (jsonOutput()) {
+    ConsoleLine line;
+    JsonObject(line, "help").texts("lines", helpLines, kHelpLineCount).end();
+    return;
+  }
   for (std::string_view line : helpLines) writeLine(line);
 }
 
-void setReportFlags(std::string_view value) {
+void setReportFlags(std::string_view argument, std::string_view value) {
   std::uint32_t successes = 0;
   std::uint32_t failures = 0;
   if (equalsIgnoringCase(value, "all")) {
@@ -44,7 +51,7 @@ void setReportFlags(std::string_view value) {
     successes = 1;
   } else {
     ConsoleGuard guard;
-    writeLine("expected all, ok or error");
+    writeMessage(Message::expectedReportValue, argument);
     return;
   }
   // Both flags change under the lock, so no worker sees half a setting.
@@ -114,6 +121,10 @@ std::uint32_t echoCountFrom(std::int32_t number) {
   return number < 0 ? 0 : static_cast<std::uint32_t>(number);
 }
 
+std::uint32_t intervalFrom(std::int32_t milliseconds) {
+  return milliseconds < 0 ? 0 : static_cast<std::uint32_t>(milliseconds);
+}
+
 void applyControlArgument(std::string_view argument, WorkerTable& table) {
   const std::string_view body = argument.substr(1);
   auto matches = [&body](std::string_view keyword) {
@@ -121,7 +132,7 @@ void applyControlArgument(std::string_view argument, WorkerTable& table) {
            equalsIgnoringCase(body.substr(0, keyword.size()), keyword);
   };
   if (matches("report:")) {
-    setReportFlags(body.substr(7));
+    setReportFlags(argument, body.substr(7));
   } else if (matches("timeout:")) {
     settings.timeoutMs.store(timeoutFromSeconds(readSettingNumber(body.substr(8))));
   } else if (matches("size:")) {
@@ -135,13 +146,15 @@ void applyControlArgument(std::string_view argument, WorkerTable& table) {
     processIncludeFile(body.substr(8), table);
   } else if (matches("?")) {
     writeHelp();
+  } else if (matches("interval:")) {
+    settings.intervalMs.store(intervalFrom(readSettingNumber(body.substr(9))));
+  } else if (matches("json")) {
+    // Changed under the lock: each line is written whole in one form.
+    ConsoleGuard guard;
+    settings.json.store(1, std::memory_order_relaxed);
   } else {
     ConsoleGuard guard;
-    ConsoleLine()
-        .text("invalid control argument ")
-        .text(argument)
-        .text("; try fanecho /? for more help")
-        .end();
+    writeMessage(Message::invalidArgument, argument);
   }
 }
 

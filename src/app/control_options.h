@@ -21,6 +21,7 @@ std::int32_t readSettingNumber(std::string_view value);
 std::uint32_t timeoutFromSeconds(std::int32_t seconds);
 std::uint32_t cappedPayloadSize(std::int32_t bytes);
 std::uint32_t echoCountFrom(std::int32_t number);
+std::uint32_t intervalFrom(std::int32_t milliseconds);
 
 inline constexpr int kHelpLineCount = 19;
 extern const std::string_view helpLines[kHelpLineCount];

@@ -4,6 +4,7 @@
 
 #include "app/control_options.h"
 #include "common/console.h"
+#include "common/messages.h"
 #include "common/text.h"
 #include "patterns/pattern_expansion.h"
 #include "probe/network.h"
@@ -22,13 +23,13 @@ bool admitTarget(std::string_view label, WorkerTable& table) {
   if (table.probingRefused()) return false;
   if (table.full()) {
     ConsoleGuard guard;
-    ConsoleLine().text("too many addresses; ignoring ").text(label).end();
+    writeMessage(Message::tooManyAddresses, label);
     return false;
   }
   if (table.workerCount() == 0) {
     if (const char* problem = platform.icmpProblem()) {
       ConsoleGuard guard;
-      writeLine(problem);
+      writeMessage(Message::noPermission, problem);
       table.refuseProbing();
       return false;
     }

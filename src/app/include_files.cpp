@@ -7,6 +7,7 @@
 
 #include "app/dispatch.h"
 #include "common/console.h"
+#include "common/messages.h"
 #include "common/text.h"
 #include "platform/platform.h"
 
@@ -39,14 +40,14 @@ void processIncludeFile(std::string_view name, WorkerTable& table) {
   const std::string fileName(name.substr(0, name.find('\0')));
   if (settings.includeDepth >= kMaxIncludeDepth) {
     ConsoleGuard guard;
-    ConsoleLine().text("include file ").text(fileName).text(" nested too deep; ignoring it").end();
+    writeMessage(Message::nestedTooDeep, fileName);
     return;
   }
   ++settings.includeDepth;
   std::FILE* file = openIncludeFile(fileName);
   if (file == nullptr) {
     ConsoleGuard guard;
-    ConsoleLine().text("file ").text(fileName).text(" not found").end();
+    writeMessage(Message::fileNotFound, fileName);
   } else {
     // A run that cannot probe stops at its first target: read no further.
     while (!std::feof(file) && !std::ferror(file) && !table.probingRefused()) {

@@ -11,8 +11,23 @@ void WorkerTable::start(std::unique_ptr<ProbeJob> job, ThreadPriority priority) 
   const std::uint32_t index = workerCount_;
   priorities_[index] = priority;
   jobs_[index] = std::move(job);
+  paceStart();
   handles_[index] = platform.startThread(probeTarget, jobs_[index].get(), priority);
   ++workerCount_;
+}
+
+void WorkerTable::paceStart() {
+  using Clock = std::chrono::steady_clock;
+  const std::uint32_t intervalMs = settings.intervalMs.load(std::memory_order_relaxed);
+  if (intervalMs != 0 && anyStarted_) {
+    // Counted from the last start, so that the time a start takes counts
+    // towards the interval rather than adding to it.
+    const auto due = lastStart_ + std::chrono::milliseconds(intervalMs);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+    if (left > 0) platform.sleepMs(static_cast<std::uint32_t>(left));
+  }
+  anyStarted_ = true;
+  lastStart_ = Clock::now();
 }
 
 bool WorkerTable::waitForGroup(const ThreadHandle* group, std::uint32_t count) {
@@ -45,6 +60,7 @@ bool WorkerTable::waitForWorkers() {
     std::uint32_t started = 0;
     for (std::size_t k = first; k < unstarted.size() && k < first + kMaxWaitHandles; ++k) {
       const std::uint32_t i = unstarted[k];
+      paceStart();
       handles_[i] = platform.startThread(probeTarget, jobs_[i].get(), priorities_[i]);
       if (handles_[i] != nullptr) {
         group[started++] = handles_[i];

@@ -1,6 +1,7 @@
 // The worker threads of a run: one per target, 10000 at most.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -30,12 +31,16 @@ class WorkerTable {
 
  private:
   bool waitForGroup(const ThreadHandle* group, std::uint32_t count);
+  // Waits until /interval: has passed since the last start, then notes this one.
+  void paceStart();
 
   ThreadHandle handles_[kMaxWorkers] = {};
   std::unique_ptr<ProbeJob> jobs_[kMaxWorkers];
   ThreadPriority priorities_[kMaxWorkers] = {};
   std::uint32_t workerCount_ = 0;
   bool probingRefused_ = false;
+  bool anyStarted_ = false;
+  std::chrono::steady_clock::time_point lastStart_;
 };
 
 }  // namespace fanecho

@@ -15,6 +15,8 @@ void resetRunSettings() {
   settings.payloadSize = kMaxPayloadSize;
   settings.echoCount = 1;
   settings.includeDepth = 0;
+  settings.intervalMs = 0;
+  settings.json = 0;
   results.okCount = 0;
   results.failedCount = 0;
   results.unsentCount = 0;

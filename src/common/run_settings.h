@@ -24,6 +24,11 @@ struct RunSettings {
   std::atomic<std::uint32_t> payloadSize{kMaxPayloadSize};
   std::atomic<std::uint32_t> echoCount{1};
   std::uint32_t includeDepth = 0;  // main thread only
+  // Least time between two worker starts; only the main thread reads it.
+  std::atomic<std::uint32_t> intervalMs{0};
+  // Non-zero: every line from now on is a JSON object. Changed and read
+  // under consoleLock, so each line takes one form, decided as it is written.
+  std::atomic<std::uint32_t> json{0};
 };
 
 // What the run came to: the counters change only under consoleLock, by the

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/console.h"
+#include "common/messages.h"
 #include "common/run_settings.h"
 #include "common/text.h"
 #include "patterns/octet_set.h"
@@ -35,7 +36,7 @@ void expandPattern(std::string_view pattern, const AddressSink& sink) {
   std::array<std::string, 4> fields;
   if (!splitPattern(pattern, fields)) {
     ConsoleGuard guard;
-    writeLine("illegal IP address");
+    writeMessage(Message::illegalAddress, pattern);
     return;
   }
   OctetSet sets[4];

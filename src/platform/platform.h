@@ -21,6 +21,9 @@ struct EchoReply {
   std::uint32_t RoundTripTime;  // milliseconds
   std::uint16_t DataSize;       // echoed bytes; may exceed the caller's data area
   const std::uint8_t* Data;     // echoed bytes, copied into the caller's data area
+  // The round trip in microseconds where the platform measures it; the
+  // milliseconds times 1000 where it knows no more (the ICMP helper API).
+  std::uint32_t RoundTripTimeUs;
 };
 
 // Values of EchoReply::Status, as the ICMP helper API numbers them.

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "common/console.h"
+#include "common/messages.h"
 #include "common/run_settings.h"
 #include "platform/platform.h"
 
@@ -13,7 +14,7 @@ int startNetwork() {
   platform.consoleLockInit();
   if (platform.startSockets()) return 1;
   ConsoleGuard guard;
-  writeLine("the socket library could not be started; host names will not be translated");
+  writeMessage(Message::socketLibrary);
   return 0;
 }
 

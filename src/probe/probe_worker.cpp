@@ -4,8 +4,10 @@
 #include <cstring>
 
 #include "common/console.h"
+#include "common/json.h"
 #include "probe/network.h"
 #include "report/target_label.h"
+#include "report/target_object.h"
 
 namespace fanecho {
 
@@ -21,7 +23,7 @@ AttemptResult classifyAttempt(const EchoReply& reply, std::uint32_t replyCount,
   return AttemptResult::goodReply;
 }
 
-void ProbeTally::record(AttemptResult result, std::uint32_t rttMs) {
+void ProbeTally::record(AttemptResult result, std::uint32_t rttMs, std::uint32_t rttUs) {
   ++attemptCount;
   if (result == AttemptResult::noReply) return;
   if (result == AttemptResult::goodReply) {
@@ -34,6 +36,9 @@ void ProbeTally::record(AttemptResult result, std::uint32_t rttMs) {
   if (rttMs > maxRttMs) maxRttMs = rttMs;
   meanRttMs = (static_cast<double>(replies - 1) * meanRttMs + static_cast<double>(rttMs)) /
               static_cast<double>(replies);
+  if (rttUs < minRttUs) minRttUs = rttUs;
+  if (rttUs > maxRttUs) maxRttUs = rttUs;
+  sumRttUs += rttUs;
 }
 
 Verdict judge(const ProbeTally& tally) {
@@ -55,6 +60,8 @@ constexpr std::size_t kReplyDataSize = kMaxPayloadSize + 8;
 bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
   if (job.kind != TargetKind::address || verdict == Verdict::unreachable) return false;
   if (settings.verbose.load(std::memory_order_relaxed) == 0) return false;
+  // Under /json every such target's object carries the name.
+  if (settings.json.load(std::memory_order_relaxed) != 0) return true;
   const auto& flag = verdict == Verdict::good ? settings.reportSuccesses : settings.reportFailures;
   return flag.load(std::memory_order_relaxed) != 0;
 }
@@ -75,6 +82,14 @@ void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
     results.failedCount.fetch_add(1, std::memory_order_relaxed);
   }
   const char* knownName = haveReverseName ? reverseName : nullptr;
+  if (jsonOutput()) {
+    // Every target has its object, whatever /report: says of its line.
+    const TargetResult result = verdict == Verdict::good          ? TargetResult::ok
+                                : verdict == Verdict::invalidData ? TargetResult::invalidData
+                                                                  : TargetResult::unreachable;
+    writeTargetObject(job, result, &tally, knownName);
+    return;
+  }
   ConsoleLine line;
   switch (verdict) {
     case Verdict::unreachable:
@@ -123,7 +138,7 @@ std::uint32_t sendEcho(IcmpHandle handle, std::uint32_t address, std::uint32_t p
   // try, has passed. The round trip is timed by the send that went out.
   std::uint32_t waitedMs = 0;
   for (std::uint32_t tries = 0;; ++tries) {
-    reply = EchoReply{255, 0, 0, nullptr};
+    reply = EchoReply{255, 0, 0, nullptr, 0};
     const std::uint32_t count =
         platform.icmpSendEcho(handle, address, echoPayload, static_cast<std::uint16_t>(payloadSize),
                               &reply, dataArea, dataAreaSize, timeoutMs - waitedMs);
@@ -141,7 +156,11 @@ void probeTarget(void* argument) {
     if (!resolveHostName(job.label.c_str(), resolvedOctets)) {
       ConsoleGuard guard;
       results.failedCount.fetch_add(1, std::memory_order_relaxed);
-      ConsoleLine().text(job.label).text(" could not be translated").end();
+      if (jsonOutput()) {
+        writeTargetObject(job, TargetResult::notTranslated, nullptr);
+      } else {
+        ConsoleLine().text(job.label).text(" could not be translated").end();
+      }
       return;
     }
     job.address = packAddress(resolvedOctets);
@@ -160,7 +179,8 @@ void probeTarget(void* argument) {
         sendEcho(handle, job.address, payloadSize, reply, replyData, sizeof replyData,
                  settings.timeoutMs.load(std::memory_order_relaxed));
     if (reply.Status == kIpNoResources) unsent = true;
-    tally.record(classifyAttempt(reply, replyCount, payloadSize), reply.RoundTripTime);
+    tally.record(classifyAttempt(reply, replyCount, payloadSize), reply.RoundTripTime,
+                 reply.RoundTripTimeUs);
   }
   platform.icmpClose(handle);
   if (unsent) results.unsentCount.fetch_add(1, std::memory_order_relaxed);
@@ -170,6 +190,10 @@ void probeTarget(void* argument) {
 void reportUnprobedTarget(const ProbeJob& job) {
   ConsoleGuard guard;
   results.failedCount.fetch_add(1, std::memory_order_relaxed);
+  if (jsonOutput()) {
+    writeTargetObject(job, TargetResult::unreachable, nullptr);
+    return;
+  }
   if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
   ConsoleLine().text(job.label).text(" could not be reached").end();
 }

@@ -25,8 +25,12 @@ struct ProbeTally {
   std::uint32_t minRttMs = 0xFFFFFFFFu;
   std::uint32_t maxRttMs = 0;
   double meanRttMs = 0.0;
+  // The same in microseconds, for /json.
+  std::uint32_t minRttUs = 0xFFFFFFFFu;
+  std::uint32_t maxRttUs = 0;
+  std::uint64_t sumRttUs = 0;
 
-  void record(AttemptResult result, std::uint32_t rttMs);
+  void record(AttemptResult result, std::uint32_t rttMs, std::uint32_t rttUs);
 };
 
 enum class Verdict { unreachable, invalidData, good };

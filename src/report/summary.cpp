@@ -3,16 +3,45 @@
 #include <string>
 
 #include "common/console.h"
+#include "common/json.h"
 #include "common/run_settings.h"
 #include "platform/platform.h"
 
 namespace fanecho {
 
+namespace {
+
+// The object ends the output: no empty line before it. It is written even
+// when no target was started, so that a script always finds one.
+void writeSummaryObject(std::uint32_t workerCount, std::uint32_t ok, std::uint32_t failed) {
+  ConsoleLine line;
+  JsonObject(line, "summary")
+      .number("targets", workerCount)
+      .number("ok", ok)
+      .number("failed", failed)
+      .number("exit_status", static_cast<std::uint32_t>(results.exitStatus.load()))
+      .end();
+}
+
+}  // namespace
+
 void printSummary(std::uint32_t workerCount) {
-  if (workerCount == 0) return;
+  // Only the main thread changes /json, and this is the main thread.
+  if (workerCount == 0) {
+    if (jsonOutput()) {
+      ConsoleGuard guard;
+      writeSummaryObject(0, 0, 0);
+    }
+    return;
+  }
   ConsoleGuard guard;
   const std::uint32_t ok = results.okCount.load(std::memory_order_relaxed);
   const std::uint32_t failed = results.failedCount.load(std::memory_order_relaxed);
+  results.exitStatus = workerCount == ok ? 0 : workerCount == failed ? 2 : 1;
+  if (jsonOutput()) {
+    writeSummaryObject(workerCount, ok, failed);
+    return;
+  }
   writeLine("");
   ConsoleLine line;
   if (workerCount == ok) {
@@ -21,18 +50,15 @@ void printSummary(std::uint32_t workerCount) {
     } else {
       line.text("all ").number(workerCount).text(" machines are ok");
     }
-    results.exitStatus = 0;
   } else if (workerCount == failed) {
     if (workerCount <= 1) {
       line.text("machine is not ok");
     } else {
       line.text("none of the ").number(workerCount).text(" machines are ok");
     }
-    results.exitStatus = 2;
   } else {
     line.text("#machines sent / replied / timed-out = ").number(workerCount).text(" / ");
     line.number(ok).text(" / ").number(failed);
-    results.exitStatus = 1;
   }
   line.end();
 }
@@ -45,7 +71,9 @@ void reportUnsentRequests() {
                        " could not leave this machine before their time-out; those targets were "
                        "counted as failed without being asked.";
   if (const char* problem = platform.localSendProblem()) notice.append(" ").append(problem);
-  notice.append("\n");
+  notice.append(
+      " /interval:<ms> starts the targets that far apart (/interval:1: 10000 targets over "
+      "about 10 s), so fewer requests are on their way at once.\n");
   platform.writeErr(notice.data(), notice.size());
 }
 

@@ -87,12 +87,17 @@ selected() {
   ((!any_include || included))
 }
 
-# Exit status the summary line stands for; 255 when there is none.
+readonly json_summary_re='^\{"type":"summary",.*"exit_status":([0-9]+)\}$'
+
+# Exit status the summary line (or /json's summary object) stands for; 255
+# when there is none.
 status_for() {
   local last second
   last=$(tail -n 1 "$1")
   second=$(tail -n 2 "$1" | head -n 1)
-  if (($(wc -l <"$1") < 2)) || [[ -n $second || ! $last =~ $summary_re ]]; then
+  if [[ $last =~ $json_summary_re ]]; then
+    echo "${BASH_REMATCH[1]}"
+  elif (($(wc -l <"$1") < 2)) || [[ -n $second || ! $last =~ $summary_re ]]; then
     echo 255
   elif [[ $last == "machine is ok" || $last == all* ]]; then
     echo 0
@@ -109,6 +114,10 @@ canonical() {
   local file=$1 ordered=$2
   if ((ordered)); then
     cat "$file"
+  elif [[ $(tail -n 1 "$file") =~ $json_summary_re ]]; then
+    head -n -1 "$file" | LC_ALL=C sort
+    echo "--- summary"
+    tail -n 1 "$file"
   elif [[ $(status_for "$file") != 255 ]]; then
     head -n -2 "$file" | LC_ALL=C sort
     echo "--- summary"
@@ -181,8 +190,22 @@ check_rtts() {
   done <"$file"
 }
 
+# Lines that are not one JSON object each, if any.
+check_json() {
+  python3 -c '
+import json, sys
+for number, line in enumerate(sys.stdin.buffer.read().split(b"\n")[:-1], 1):
+    try:
+        if not isinstance(json.loads(line.decode("utf-8")), dict):
+            raise ValueError("not an object")
+    except ValueError as error:
+        print(f"line {number} is not a JSON object ({error}): {line!r}")
+' <"$1" 2>&1
+}
+
 normalise() {
   sed -E -e 's/; RTT = [0-9]+(\.[0-9]+)? msec$/; RTT = N msec/' \
+    -e 's/"rtt_(min|avg|max)_ms":[0-9]+\.[0-9]{3}([,}])/"rtt_\1_ms":N\2/g' \
     -e 's#; min/avg/max RTT = [0-9]+/[0-9]+(\.[0-9]+)?/[0-9]+ msec$#; min/avg/max RTT = N/N/N msec#' \
     -e 's/^(fanecho: no permission to send ICMP echo requests).*/\1 .../'
 }
@@ -217,6 +240,8 @@ run_fanecho() {
 #   --range "A B" net.ipv4.ping_group_range for this case
 #   --only MODE   run in this mode only
 #   --within S    seconds the run may take (beyond a bare start-up)
+#   --at-least MS milliseconds the run must take at least
+#   --json        every line must be one JSON object
 #   --rtt MIN-MAX range of every round-trip figure, in ms
 #   --nofile N    limit on open files
 #   --help-at L   the help starts at line L; EXPECTED shows it as <help>
@@ -232,6 +257,7 @@ t() {
   local name=$1
   shift
   local rc="" as_nobody=0 range="" only="" within="" rtt="" nofile="" help_at="" ordered=0
+  local at_least="" json=0
   local match=0 stderr_re="" stdout_to="" resolv="" needs="" after=""
   while [[ $1 != -- ]]; do
     case $1 in
@@ -246,6 +272,8 @@ t() {
       --range) range=$2; shift 2 ;;
       --only) only=$2; shift 2 ;;
       --within) within=$2; shift 2 ;;
+      --at-least) at_least=$2; shift 2 ;;
+      --json) json=1; shift ;;
       --rtt) rtt=$2; shift 2 ;;
       --nofile) nofile=$2; shift 2 ;;
       --help-at) help_at=$2; shift 2 ;;
@@ -289,7 +317,13 @@ t() {
   if [[ -n $within ]] && ((elapsed > within * 1000 + startup_ms)); then
     problems+=("took ${elapsed} ms, allowed $((within * 1000 + startup_ms)) ms")
   fi
+  if [[ -n $at_least ]] && ((elapsed < at_least)); then
+    problems+=("took ${elapsed} ms, less than $at_least ms")
+  fi
   local output=$work/out
+  if ((json)); then
+    while IFS= read -r problem; do problems+=("$problem"); done < <(check_json "$output")
+  fi
   if [[ -n $help_at ]]; then
     local problem
     while IFS= read -r problem; do problems+=("$problem"); done < <(check_help "$output" "$help_at")
@@ -358,6 +392,8 @@ if ((!list_only)); then
   printf 'answer-one # a remark\n/report:all /verbose\n10.1.0.5' >"$work/whole-lines.txt"
   # 99 characters of comment, then the rest of the line as a piece of its own.
   printf '#%s10.1.0.6\n' "$(printf 'x%.0s' $(seq 98))" >"$work/long-line.txt"
+  # A surrogate and an overlong form, neither of them UTF-8, on the second line.
+  printf 'a"b\\c\td\001\037\177\377\303 \303\251\n\355\240\200\300\257\n' >"$work/odd-names.txt"
   printf '10.1.0.1\nanswer-one\n' >"$work/two-targets.txt"
   for ((i = 0; i < 2000; i++)); do echo "host-$i.fanecho.test"; done >"$work/dns-names.txt"
 
@@ -774,6 +810,44 @@ answer-one is ok
 all 2 machines are ok
 EOF
 
+# /interval: spaces the starts (five gaps of 200 ms) and changes no line.
+t interval.spaced --at-least 1000 -- /report:all /interval:200 10.1.0.1-5 answer-one <<'EOF'
+10.1.0.1 is ok
+10.1.0.2 is ok
+10.1.0.3 is ok
+10.1.0.4 is ok
+10.1.0.5 is ok
+answer-one is ok
+
+all 6 machines are ok
+EOF
+
+# /json: an object for every target whatever /report: says, the summary
+# object last with no empty line before it, the exit status as in text.
+t json.mixed --json -- /json /report:error /verbose /timeout:1 10.1.0.1 10.2.0.1 10.5.0.4 corrupt-host nosuch-host <<'EOF'
+{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","name":null,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"10.2.0.1","kind":"address","address":"10.2.0.1","result":"unreachable","sent":1,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"10.5.0.4","kind":"address","address":"10.5.0.4","name":null,"result":"invalid_data","sent":1,"good":0,"wrong":1,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"corrupt-host","kind":"host_name","address":"10.5.0.3","result":"invalid_data","sent":1,"good":0,"wrong":1,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"nosuch-host","kind":"host_name","address":null,"result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"summary","targets":5,"ok":1,"failed":4,"exit_status":1}
+EOF
+t json.messages --json -- /json /bogus 10.1.0 /report:al /include:nosuch.txt /report:ok 10.1.0.1 <<'EOF'
+{"type":"message","message":"invalid_argument","argument":"/bogus","text":"invalid control argument /bogus; try fanecho /? for more help"}
+{"type":"message","message":"illegal_address","argument":"10.1.0","text":"illegal IP address"}
+{"type":"message","message":"expected_report_value","argument":"/report:al","text":"expected all, ok or error"}
+{"type":"message","message":"file_not_found","file":"nosuch.txt","text":"file nosuch.txt not found"}
+{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"summary","targets":1,"ok":1,"failed":0,"exit_status":0}
+EOF
+# Names from a file with a quote, a back-slash, control characters, DEL,
+# bytes that are not UTF-8 and one UTF-8 letter.
+t json.odd_names --json -- /json /include:odd-names.txt <<'EOF'
+{"type":"target","target":"a\"b\\c\td\u0001\u001f\u007f\u00ff\u00c3 é","kind":"host_name","address":null,"result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"\u00ed\u00a0\u0080\u00c0\u00af","kind":"host_name","address":null,"result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"summary","targets":2,"ok":0,"failed":2,"exit_status":2}
+EOF
+
 # Many targets at once.
 t many.thousand -- 10.1.0-3.0-255 <<'EOF'
 
@@ -795,11 +869,14 @@ t many.few_descriptors --nofile 64 -- /report:error /timeout:3 "${same_target[@]
 
 all 300 machines are ok
 EOF
-# An include file opened while they hold every descriptor is read, not missing.
+# Names looked up and an include file opened while they hold every
+# descriptor are found, not untranslatable or missing.
+names=()
+for _ in $(seq 50); do names+=(answer-one); done
 t many.few_descriptors_include --nofile 64 -- /report:error /timeout:3 "${same_target[@]}" \
-  /include:two-targets.txt <<'EOF'
+  "${names[@]}" /include:two-targets.txt <<'EOF'
 
-all 302 machines are ok
+all 352 machines are ok
 EOF
 
 # Real networks: a local limit is never the target's fault.
@@ -827,11 +904,11 @@ EOF
 t realnet.dead_resolver --within 4 --resolv $'nameserver 10.2.0.53\noptions timeout:1 attempts:1' \
   -- /report:ok /verbose 10.1.0.30-59 < <(lines 10.1.0 30 59 " (?) is ok; RTT = N msec"; printf '\nall 30 machines are ok\n')
 # Thousands of names from a real name server, not flooded into losing any.
-t realnet.dns_names --needs dnsmasq --within 3 --resolv 'nameserver 127.0.0.53' -- /include:dns-names.txt <<'EOF'
+t realnet.dns_names --needs dnsmasq --within 6 --resolv 'nameserver 127.0.0.53' -- /include:dns-names.txt <<'EOF'
 
 all 2000 machines are ok
 EOF
-t realnet.dns_reverse --needs dnsmasq --within 3 --resolv 'nameserver 127.0.0.53' \
+t realnet.dns_reverse --needs dnsmasq --within 6 --resolv 'nameserver 127.0.0.53' \
   -- /report:ok /verbose 10.1.20-27.0-255 < <(
   for ((i = 0; i < 2048; i++)); do
     name="host-$i.fanecho.test"

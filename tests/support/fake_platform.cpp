@@ -77,6 +77,7 @@ struct FakeOps {
     if (next.kind == Reply::wrongSize) size = size > 0 ? size - 1 : 1;
     reply->Status = kIpSuccess;
     reply->RoundTripTime = next.rttMs;
+    reply->RoundTripTimeUs = next.rttUs != 0 ? next.rttUs : next.rttMs * 1000;
     reply->DataSize = static_cast<std::uint16_t>(size);
     reply->Data = dataArea;
     return next.kind == Reply::zeroCount ? 0 : 1;

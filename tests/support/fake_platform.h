@@ -19,6 +19,7 @@ enum class Reply { good, wrongData, wrongSize, none, zeroCount, unsent };
 struct ScriptedReply {
   Reply kind = Reply::good;
   std::uint32_t rttMs = 0;
+  std::uint32_t rttUs = 0;  // 0: rttMs * 1000
 };
 
 enum class ThreadMode {

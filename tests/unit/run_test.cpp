@@ -99,7 +99,9 @@ TEST(Run, LocalFailuresAreToldOnStandardError) {
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(fake.errors,
             "fanecho: echo requests to 2 targets could not leave this machine before their "
-            "time-out; those targets were counted as failed without being asked. a full table\n");
+            "time-out; those targets were counted as failed without being asked. a full table "
+            "/interval:<ms> starts the targets that far apart (/interval:1: 10000 targets over "
+            "about 10 s), so fewer requests are on their way at once.\n");
 
   FakePlatform full;
   full.outputError = 28;  // ENOSPC
@@ -171,6 +173,54 @@ TEST(Run, AFailedWaitSleepsOnceAndStopsWaiting) {
   EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{3000}));
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(linesOf(run.output).back(), "#machines sent / replied / timed-out = 100 / 0 / 0");
+}
+
+// Refused targets start nothing, so they wait for nothing.
+TEST(Run, IntervalPacesStartsButNotRefusals) {
+  FakePlatform fake;
+  fake.threadMode = ThreadMode::record;
+  runWith(fake, {"/interval:50", "10.0.0.1-3", "/interval:0", "10.1.0-39.0-255", "/interval:600000",
+                 "10.2.0.1", "somewhere"});
+  EXPECT_EQ(fake.started.size(), kMaxWorkers);
+  ASSERT_EQ(fake.sleeps.size(), 2u);
+  for (std::uint32_t pause : fake.sleeps) {
+    EXPECT_GT(pause, 0u);
+    EXPECT_LE(pause, 50u);
+  }
+}
+
+// Each line takes its form as it is written: before /json text, after it
+// objects, for every target whatever /report: says.
+TEST(Run, JsonFromTheMomentItIsRead) {
+  FakePlatform fake;
+  fake.addHost("alpha", 10, 0, 0, 9);
+  fake.addReverseName(addressOf(10, 0, 0, 3), "three");
+  fake.script(addressOf(10, 0, 0, 2), {{Reply::none}});
+  fake.script(addressOf(10, 0, 0, 3), {{Reply::good, 1, 1234}, {Reply::wrongData, 2, 2001}});
+  const auto run = runWith(fake, {"/report:ok", "10.0.0.1", "10.0.0.1.1", "/json", "/verbose",
+                                  "10.0.0.2", "/times:2", "10.0.0.3", "alpha", "nowhere"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output,
+            "10.0.0.1 is ok\n"
+            "illegal IP address\n"
+            R"({"type":"target","target":"10.0.0.2","kind":"address","address":"10.0.0.2",)"
+            R"("result":"unreachable","sent":1,"good":0,"wrong":0,"rtt_min_ms":null,)"
+            R"("rtt_avg_ms":null,"rtt_max_ms":null})"
+            "\n"
+            R"({"type":"target","target":"10.0.0.3","kind":"address","address":"10.0.0.3",)"
+            R"("name":"three","result":"invalid_data","sent":2,"good":1,"wrong":1,)"
+            R"("rtt_min_ms":1.234,"rtt_avg_ms":1.618,"rtt_max_ms":2.001})"
+            "\n"
+            R"({"type":"target","target":"alpha","kind":"host_name","address":"10.0.0.9",)"
+            R"("result":"ok","sent":2,"good":2,"wrong":0,"rtt_min_ms":0.000,"rtt_avg_ms":0.000,)"
+            R"("rtt_max_ms":0.000})"
+            "\n"
+            R"({"type":"target","target":"nowhere","kind":"host_name","address":null,)"
+            R"("result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,)"
+            R"("rtt_avg_ms":null,"rtt_max_ms":null})"
+            "\n"
+            R"({"type":"summary","targets":5,"ok":2,"failed":3,"exit_status":1})"
+            "\n");
 }
 
 TEST(Run, RealThreadsCountEveryTarget) {

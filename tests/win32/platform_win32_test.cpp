@@ -106,7 +106,7 @@ void checkEcho() {
   // The caller's area is smaller than the echo: only its own bytes are written.
   std::uint8_t area[16 + 8];
   std::memset(area, 0xEE, sizeof area);
-  fanecho::EchoReply reply{255, 0, 0, nullptr};
+  fanecho::EchoReply reply{255, 0, 0, nullptr, 0xFFFFFFFFu};
   const fanecho::IcmpHandle handle = platform.icmpCreate();
   const std::uint32_t count =
       platform.icmpSendEcho(handle, loopback, request, sizeof request, &reply, area, 16, 2000);
@@ -116,8 +116,10 @@ void checkEcho() {
   for (std::size_t i = 16; i < sizeof area; ++i) guardKept = guardKept && area[i] == 0xEE;
   check(reply.Data == area && std::memcmp(area, request, 16) == 0 && guardKept,
         "the echoed data is cut to the caller's area");
+  check(reply.RoundTripTimeUs == reply.RoundTripTime * 1000,
+        "the round trip in microseconds is the helper API's milliseconds times 1000");
 
-  reply = {255, 0, 0, nullptr};
+  reply = {255, 0, 0, nullptr, 0};
   std::uint8_t large[1500] = {};
   check(platform.icmpSendEcho(handle, loopback, large, sizeof large, &reply, area, 16, 2000) == 0 &&
             reply.Status != fanecho::kIpSuccess,

@@ -310,8 +310,9 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
   std::memcpy(header + 4, &identifier, 2);
   std::memcpy(header + 6, &sequence, 2);
   if (raw) {
-    const std::uint32_t sum = addWords(static_cast<const std::uint8_t*>(request), requestSize,
-                                       addWords(header, kIcmpHeaderSize, 0));
+    const std::uint32_t sum =
+        addWords(static_cast<const std::uint8_t*>(request), requestSize,
+                 addWords(header, kIcmpHeaderSize, 0));
     const std::uint16_t folded = htons(foldSum(sum));
     std::memcpy(header + 2, &folded, 2);
   }
@@ -407,6 +408,10 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
     reply->Status = kIpSuccess;
     reply->RoundTripTime = static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(arrived - sent).count());
+    // Microseconds fit 32 bits up to 71 minutes, far beyond any real wait.
+    const auto micros =
+        std::chrono::duration_cast<std::chrono::microseconds>(arrived - sent).count();
+    reply->RoundTripTimeUs = static_cast<std::uint32_t>(std::min<long long>(micros, 0xFFFFFFFFLL));
     reply->DataSize = static_cast<std::uint16_t>(dataSize > 0xFFFF ? 0xFFFF : dataSize);
     reply->Data = dataArea;
     return 1;

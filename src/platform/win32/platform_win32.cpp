@@ -142,6 +142,10 @@ std::uint32_t icmpSendEcho(IcmpHandle handle, std::uint32_t address, const void*
   }
   reply->Status = area.record.Status;
   reply->RoundTripTime = area.record.RoundTripTime;
+  // The helper API knows whole milliseconds only.
+  reply->RoundTripTimeUs = area.record.RoundTripTime > 0xFFFFFFFFu / 1000
+                               ? 0xFFFFFFFFu
+                               : area.record.RoundTripTime * 1000;
   reply->DataSize = area.record.DataSize;
   reply->Data = nullptr;
   // Data points into our buffer; never read past what the call was given.

@@ -1,0 +1,64 @@
+#include "common/messages.h"
+
+#include <string>
+
+#include "common/console.h"
+#include "common/json.h"
+
+namespace fanecho {
+
+namespace {
+
+struct MessageForm {
+  std::string_view code;    // the object's "message"
+  std::string_view before;  // the text line: before, subject, after
+  std::string_view after;
+  std::string_view subjectKey;  // the object's field for the subject, if any
+  bool subjectInText;
+};
+
+MessageForm formOf(Message message) {
+  switch (message) {
+    case Message::socketLibrary:
+      return {"socket_library",
+              "the socket library could not be started; host names will not be translated", "", "",
+              false};
+    case Message::noPermission:
+      return {"no_permission", "", "", "", true};
+    case Message::illegalAddress:
+      return {"illegal_address", "illegal IP address", "", "argument", false};
+    case Message::tooManyAddresses:
+      return {"too_many_addresses", "too many addresses; ignoring ", "", "target", true};
+    case Message::fileNotFound:
+      return {"file_not_found", "file ", " not found", "file", true};
+    case Message::nestedTooDeep:
+      return {"nested_too_deep", "include file ", " nested too deep; ignoring it", "file", true};
+    case Message::invalidArgument:
+      return {"invalid_argument", "invalid control argument ", "; try fanecho /? for more help",
+              "argument", true};
+    case Message::expectedReportValue:
+      return {"expected_report_value", "expected all, ok or error", "", "argument", false};
+  }
+  return {};
+}
+
+}  // namespace
+
+void writeMessage(Message message, std::string_view subject) {
+  const MessageForm form = formOf(message);
+  std::string text(form.before);
+  if (form.subjectInText) text.append(subject);
+  text.append(form.after);
+  ConsoleLine line;
+  if (!jsonOutput()) {
+    line.text(text).end();
+    return;
+  }
+  // The text as well, so that a script can show it as fanecho would.
+  JsonObject object(line, "message");
+  object.text("message", form.code);
+  if (!form.subjectKey.empty()) object.text(form.subjectKey, subject);
+  object.text("text", text).end();
+}
+
+}  // namespace fanecho
