@@ -6,8 +6,8 @@
 #include "common/console.h"
 #include "common/json.h"
 #include "probe/network.h"
+#include "probe/target_object.h"
 #include "report/target_label.h"
-#include "report/target_object.h"
 
 namespace fanecho {
 

@@ -1,4 +1,4 @@
-#include "report/target_object.h"
+#include "probe/target_object.h"
 
 #include <cstdio>
 
