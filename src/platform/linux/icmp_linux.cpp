@@ -21,6 +21,7 @@
 #include <netinet/ip.h>
 #include <poll.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -205,6 +206,15 @@ bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status, bool& drai
 
 }  // namespace
 
+bool descriptorsTight() {
+  // Read once: fanecho sets its limit before the first worker starts.
+  static const rlim_t limit = [] {
+    rlimit current{};
+    return getrlimit(RLIMIT_NOFILE, &current) == 0 ? current.rlim_cur : RLIM_INFINITY;
+  }();
+  return static_cast<rlim_t>(openSockets.load(std::memory_order_relaxed)) + 16 >= limit;
+}
+
 bool waitForFreeDescriptor(int error) {
   if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) return false;
   if (openSockets.load(std::memory_order_relaxed) == 0) return false;
@@ -310,9 +320,8 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
   std::memcpy(header + 4, &identifier, 2);
   std::memcpy(header + 6, &sequence, 2);
   if (raw) {
-    const std::uint32_t sum =
-        addWords(static_cast<const std::uint8_t*>(request), requestSize,
-                 addWords(header, kIcmpHeaderSize, 0));
+    const std::uint32_t sum = addWords(static_cast<const std::uint8_t*>(request), requestSize,
+                                       addWords(header, kIcmpHeaderSize, 0));
     const std::uint16_t folded = htons(foldSum(sum));
     std::memcpy(header + 2, &folded, 2);
   }

@@ -20,4 +20,8 @@ const char* localSendProblemPosix();
 // sockets of ours are open that will be closed soon: worth trying again.
 bool waitForFreeDescriptor(int error);
 
+// True when our sockets hold nearly every descriptor the process may open,
+// so that a look-up may have failed for want of one.
+bool descriptorsTight();
+
 }  // namespace fanecho

@@ -64,7 +64,11 @@ bool descriptorsShort() {
 
 // gethostbyname_r rather than getaddrinfo: getaddrinfo sorts the addresses
 // of a name by its own rules, and the first address listed is the one wanted.
+void sleepMs(std::uint32_t milliseconds);
+
 bool resolveName(const char* name, std::uint8_t octets[4]) {
+  constexpr int kStarvedTries = 20;
+  int starvedTries = 0;
   char stackBuffer[2048];
   std::vector<char> heapBuffer;
   char* buffer = stackBuffer;
@@ -73,6 +77,7 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
     struct hostent entry;
     struct hostent* found = nullptr;
     int error = 0;
+    errno = 0;
     const int failed = gethostbyname_r(name, &entry, buffer, size, &found, &error);
     if (failed == ERANGE && size < 1024 * 1024) {
       heapBuffer.resize(size * 2);
@@ -82,10 +87,14 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
     }
     if (found == nullptr) {
       // Out of descriptors is no answer about the name: wait and ask again.
-      // The resolver may report it as a temporary failure and leave errno
-      // elsewhere, so look for the shortage itself.
-      if ((error == NETDB_INTERNAL || error == TRY_AGAIN) &&
-          waitForFreeDescriptor(descriptorsShort() ? EMFILE : errno)) {
+      // A hosts file that could not be opened reads as a name it does not
+      // hold, and errno may be left elsewhere by the backends after it: so
+      // a failure while descriptors are short or nearly all ours is tried
+      // again, a few times, as our sockets and other look-ups free theirs.
+      const bool starved =
+          errno == EMFILE || errno == ENFILE || descriptorsShort() || descriptorsTight();
+      if (starved && ++starvedTries <= kStarvedTries) {
+        if (!waitForFreeDescriptor(EMFILE)) sleepMs(10);
         continue;
       }
       return false;
