@@ -53,9 +53,6 @@ namespace {
 
 static_assert(kMaxPayloadSize <= kLargestRequest);
 
-// Room for the echoed data and 8 more bytes, as the ICMP helper API asks.
-constexpr std::size_t kReplyDataSize = kMaxPayloadSize + 8;
-
 // Which reply lines would name the target with its reverse name now.
 bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
   if (job.kind != TargetKind::address || verdict == Verdict::unreachable) return false;
@@ -66,8 +63,11 @@ bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
   return flag.load(std::memory_order_relaxed) != 0;
 }
 
-void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
-                   const ProbeTally& tally) {
+// Out of line, like reportUntranslated and probeAddress below: a waiting
+// worker's stack holds the frames of the wait alone, and with them fits the
+// one page that glibc's thread record starts.
+[[gnu::noinline]] void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
+                                     const ProbeTally& tally) {
   const Verdict verdict = judge(tally);
   // Look the name up before taking the lock: a slow resolver then holds up
   // this worker alone, not every line of the run.
@@ -128,8 +128,9 @@ std::uint32_t retryPauseMs(std::uint32_t tries, std::uint32_t address) {
   return base / 2 + mix % (base / 2 + 1) + 1;
 }
 
-}  // namespace
-
+// Sends one echo request and waits for its reply, as icmpSendEcho does,
+// trying again while the request cannot leave this machine. Status is
+// kIpNoResources only when the time-out passed without a send.
 std::uint32_t sendEcho(IcmpHandle handle, std::uint32_t address, std::uint32_t payloadSize,
                        EchoReply& reply, std::uint8_t* dataArea, std::size_t dataAreaSize,
                        std::uint32_t timeoutMs) {
@@ -149,23 +150,19 @@ std::uint32_t sendEcho(IcmpHandle handle, std::uint32_t address, std::uint32_t p
   }
 }
 
-void probeTarget(void* argument) {
-  ProbeJob& job = *static_cast<ProbeJob*>(argument);
-  std::uint16_t resolvedOctets[4] = {0, 0, 0, 0};
-  if (job.kind == TargetKind::hostName) {
-    if (!resolveHostName(job.label.c_str(), resolvedOctets)) {
-      ConsoleGuard guard;
-      results.failedCount.fetch_add(1, std::memory_order_relaxed);
-      if (jsonOutput()) {
-        writeTargetObject(job, TargetResult::notTranslated, nullptr);
-      } else {
-        ConsoleLine().text(job.label).text(" could not be translated").end();
-      }
-      return;
-    }
-    job.address = packAddress(resolvedOctets);
+[[gnu::noinline]] void reportUntranslated(const ProbeJob& job) {
+  ConsoleGuard guard;
+  results.failedCount.fetch_add(1, std::memory_order_relaxed);
+  if (jsonOutput()) {
+    writeTargetObject(job, TargetResult::notTranslated, nullptr);
+  } else {
+    ConsoleLine().text(job.label).text(" could not be translated").end();
   }
+}
 
+// The requests to one target, in a frame apart from the one that reports:
+// a waiting worker's stack then holds the deeper of the two, not both.
+[[gnu::noinline]] ProbeTally probeAddress(std::uint32_t address) {
   ProbeTally tally;
   bool unsent = false;
   const IcmpHandle handle = platform.icmpCreate();
@@ -173,10 +170,10 @@ void probeTarget(void* argument) {
     // One read of the size per attempt: the request and the check of its
     // reply must agree even if /size: changes meanwhile.
     const std::uint32_t payloadSize = settings.payloadSize.load(std::memory_order_relaxed);
-    std::uint8_t replyData[kReplyDataSize];
+    std::uint8_t replyData[kMaxPayloadSize];
     EchoReply reply;
     const std::uint32_t replyCount =
-        sendEcho(handle, job.address, payloadSize, reply, replyData, sizeof replyData,
+        sendEcho(handle, address, payloadSize, reply, replyData, sizeof replyData,
                  settings.timeoutMs.load(std::memory_order_relaxed));
     if (reply.Status == kIpNoResources) unsent = true;
     tally.record(classifyAttempt(reply, replyCount, payloadSize), reply.RoundTripTime,
@@ -184,6 +181,23 @@ void probeTarget(void* argument) {
   }
   platform.icmpClose(handle);
   if (unsent) results.unsentCount.fetch_add(1, std::memory_order_relaxed);
+  return tally;
+}
+
+}  // namespace
+
+void probeTarget(void* argument) {
+  ProbeJob& job = *static_cast<ProbeJob*>(argument);
+  std::uint16_t resolvedOctets[4] = {0, 0, 0, 0};
+  if (job.kind == TargetKind::hostName) {
+    if (!resolveHostName(job.label.c_str(), resolvedOctets)) {
+      reportUntranslated(job);
+      return;
+    }
+    job.address = packAddress(resolvedOctets);
+  }
+
+  const ProbeTally tally = probeAddress(job.address);
   reportVerdict(job, resolvedOctets, tally);
 }
 

@@ -37,13 +37,6 @@ enum class Verdict { unreachable, invalidData, good };
 
 Verdict judge(const ProbeTally& tally);
 
-// Sends one echo request and waits for its reply, as icmpSendEcho does,
-// trying again while the request cannot leave this machine. Status is
-// kIpNoResources only when the time-out passed without a send.
-std::uint32_t sendEcho(IcmpHandle handle, std::uint32_t address, std::uint32_t payloadSize,
-                       EchoReply& reply, std::uint8_t* dataArea, std::size_t dataAreaSize,
-                       std::uint32_t timeoutMs);
-
 // Thread routine of every worker; `argument` is its ProbeJob.
 void probeTarget(void* argument);
 

@@ -45,6 +45,8 @@ constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kTimeExceeded = 11;
 constexpr std::uint8_t kParameterProblem = 12;
 constexpr std::size_t kIcmpHeaderSize = 8;
+constexpr std::size_t kIpHeaderSize = 20;  // without options
+constexpr std::size_t kMaxIpOptionsSize = 40;
 
 // Identifiers and sequence numbers start where chance puts them. Derived
 // from the process id and counted from 1, another fanecho's raw socket could
@@ -116,10 +118,6 @@ std::uint16_t foldSum(std::uint32_t sum) {
   return static_cast<std::uint16_t>(~sum);
 }
 
-std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
-  return foldSum(addWords(data, length, 0));
-}
-
 std::uint32_t statusFromIcmp(std::uint8_t type, std::uint8_t code) {
   if (type == kDestUnreachable) {
     switch (code) {
@@ -169,7 +167,10 @@ struct EchoId {
 // Reads one ICMP error that the kernel queued for this socket. True when it
 // is about our request, with the status it means; `drained` when the queue
 // held nothing.
-bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status, bool& drained) {
+// Out of line: its buffers would otherwise sit in the frame of every
+// waiting worker, which is to fit the page its thread record starts.
+[[gnu::noinline]] bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status,
+                                       bool& drained) {
   std::uint8_t original[64];
   alignas(cmsghdr) char control[256];
   iovec part{original, sizeof original};
@@ -295,30 +296,21 @@ void icmpClosePosix(IcmpHandle handle) {
   descriptorFreed.notify_one();
 }
 
-std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const void* request,
-                                std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
-                                std::size_t dataAreaSize, std::uint32_t timeoutMs) {
-  if (handle < 0) return 0;  // Status stays as the caller preset it
-  const int fd = static_cast<int>(handle);
-  const bool raw = socketChoice().type == SOCK_RAW;
+namespace {
 
+// The steps of one echo request, each out of line: a waiting worker's stack
+// then holds the frame of the wait alone, and ten thousand workers fit in
+// one page of stack each.
+
+// Sends the request: its header in front of the caller's data. 0, or the
+// errno of the failure.
+[[gnu::noinline]] int sendRequest(int fd, bool raw, std::uint32_t address, const EchoId& id,
+                                  const void* request, std::uint16_t requestSize) {
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_addr.s_addr = address;
-
-  const std::uint16_t sequence = htons(nextSequence.fetch_add(1, std::memory_order_relaxed));
-  // A raw socket's identifier is ours to pick: the process's base and the
-  // descriptor, which no other socket of this process has at the moment.
-  const std::uint16_t identifier =
-      raw ? htons(static_cast<std::uint16_t>(socketChoice().identifierBase +
-                                             static_cast<unsigned>(fd)))
-          : 0;
-  // The header goes out in front of the caller's data rather than with a
-  // copy of it: a packet-sized buffer here would cost every one of ten
-  // thousand waiting workers another page of stack.
   std::uint8_t header[kIcmpHeaderSize] = {kEchoRequest, 0, 0, 0};
-  std::memcpy(header + 4, &identifier, 2);
-  std::memcpy(header + 6, &sequence, 2);
+  std::memcpy(header + 4, id.bytes, 4);
   if (raw) {
     const std::uint32_t sum = addWords(static_cast<const std::uint8_t*>(request), requestSize,
                                        addWords(header, kIcmpHeaderSize, 0));
@@ -329,14 +321,8 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
   msghdr message{};
   message.msg_iov = parts;
   message.msg_iovlen = 2;
-
-  const Clock::time_point sent = Clock::now();
-  const Clock::time_point deadline = sent + std::chrono::milliseconds(timeoutMs);
   if (raw) {
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
-      reply->Status = statusFromSendError(errno);
-      return 0;
-    }
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return errno;
     // Until now the socket took in every echo reply of the namespace; with
     // thousands of workers those can fill its buffer before ours arrives,
     // and the kernel would drop ours. None of them is an answer to us yet.
@@ -347,20 +333,138 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
     message.msg_name = &target;
     message.msg_namelen = sizeof target;
   }
-  if (sendmsg(fd, &message, 0) < 0) {
-    reply->Status = statusFromSendError(errno);
-    return 0;
-  }
+  return sendmsg(fd, &message, 0) < 0 ? errno : 0;
+}
 
+// Reads the queued ICMP errors. True when one answers for our request, with
+// the status it means; errors about other requests (another worker's or
+// another program's to the same host) are passed over.
+[[gnu::noinline]] bool answeringError(int fd, const EchoId& id, std::uint32_t& status) {
+  bool drained = false;
+  while (!drained) {
+    if (readQueuedError(fd, id, status, drained)) return true;
+  }
+  // A pending error with nothing queued would keep poll from waiting.
+  int pending = 0;
+  socklen_t pendingSize = sizeof pending;
+  getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &pendingSize);
+  return false;
+}
+
+// Where a packet read by receiveReply lies: a head, the caller's area
+// and a spill.
+struct Pieces {
+  const std::uint8_t* head;
+  std::size_t headSize;
+  std::uint8_t* area;
+  std::size_t areaSize;
+  const std::uint8_t* spill;
+  // Byte i of the packet after the place where the ICMP header should be.
+  std::uint8_t at(std::size_t i) const {
+    i += headSize - kIcmpHeaderSize;
+    if (i < headSize) return head[i];
+    i -= headSize;
+    return i < areaSize ? area[i] : spill[i - areaSize];
+  }
+};
+
+// IP options moved the ICMP header and the data `shift` bytes further along
+// than the pieces expect: the header is copied out and the data moved down
+// into the caller's area, forward, as each byte comes from further along.
+[[gnu::noinline]] void undoShift(std::uint8_t* head, std::size_t headSize, std::uint8_t* area,
+                                 std::size_t areaSize, const std::uint8_t* spill, std::size_t shift,
+                                 std::size_t dataCaptured) {
+  const Pieces pieces{head, headSize, area, areaSize, spill};
+  std::uint8_t header[kIcmpHeaderSize];
+  for (std::size_t i = 0; i < kIcmpHeaderSize; ++i) header[i] = pieces.at(shift + i);
+  for (std::size_t i = 0; i < std::min(dataCaptured, areaSize); ++i) {
+    area[i] = pieces.at(shift + kIcmpHeaderSize + i);
+  }
+  std::memcpy(head + headSize - kIcmpHeaderSize, header, kIcmpHeaderSize);
+}
+
+// Reads one packet. True when it is our reply: its data is in the caller's
+// area and `dataSize` says how much it carried.
+[[gnu::noinline]] bool receiveReply(int fd, bool raw, std::uint32_t address, const EchoId& id,
+                                    std::uint8_t* dataArea, std::size_t dataAreaSize,
+                                    std::size_t& dataSize) {
+  // The packet lands in pieces: its headers, its data straight in the
+  // caller's area, and a spill for what IP options push past that area.
+  std::uint8_t head[kIpHeaderSize + kIcmpHeaderSize];
+  std::uint8_t spill[kMaxIpOptionsSize];
+  const std::size_t headSize = raw ? sizeof head : kIcmpHeaderSize;
+  iovec parts[3] = {{head, headSize}, {dataArea, dataAreaSize}, {spill, sizeof spill}};
+  sockaddr_in from{};
+  msghdr message{};
+  message.msg_name = &from;
+  message.msg_namelen = sizeof from;
+  message.msg_iov = parts;
+  message.msg_iovlen = 3;
+  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT | MSG_TRUNC);
+  if (received < 0) return false;  // a pending error, or the packet went away
+  const std::size_t length = static_cast<std::size_t>(received);  // before any truncation
+  const std::size_t captured = std::min(length, headSize + dataAreaSize + sizeof spill);
+  // Raw sockets get the IP header too. Its options, if any, move the ICMP
+  // header and the data further along than the pieces expect.
+  std::size_t shift = 0;
+  if (raw) {
+    if (captured < kIpHeaderSize) return false;
+    const std::size_t ipHeaderSize = static_cast<std::size_t>(head[0] & 0x0F) * 4;
+    if (ipHeaderSize < kIpHeaderSize) return false;
+    shift = ipHeaderSize - kIpHeaderSize;
+  }
+  if (from.sin_addr.s_addr != address || captured < headSize + shift) return false;
+  const std::size_t dataCaptured = captured - headSize - shift;
+  // Normally the ICMP header is the end of the first piece.
+  std::uint8_t* icmp = head + headSize - kIcmpHeaderSize;
+  if (shift != 0) undoShift(head, headSize, dataArea, dataAreaSize, spill, shift, dataCaptured);
+  if (icmp[0] != kEchoReply || !id.matches(icmp)) return false;
+  dataSize = length - headSize - shift;
+  // Datagram sockets get only packets whose checksum the kernel checked;
+  // on a raw socket it is checked where the whole packet was taken in
+  // (the data area's size is even, so the spill continues its words).
+  if (raw && dataCaptured == dataSize) {
+    std::uint32_t sum = addWords(icmp, kIcmpHeaderSize, 0);
+    sum = addWords(dataArea, std::min(dataSize, dataAreaSize), sum);
+    if (dataSize > dataAreaSize) {
+      sum = addWords(spill + shift, dataSize - dataAreaSize, sum);
+    }
+    if (foldSum(sum) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const void* request,
+                                std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
+                                std::size_t dataAreaSize, std::uint32_t timeoutMs) {
+  if (handle < 0) return 0;  // Status stays as the caller preset it
+  const int fd = static_cast<int>(handle);
+  const bool raw = socketChoice().type == SOCK_RAW;
+
+  const std::uint16_t sequence = htons(nextSequence.fetch_add(1, std::memory_order_relaxed));
+  // A raw socket's identifier is ours to pick: the process's base and the
+  // descriptor, which no other socket of this process has at the moment.
   // The kernel puts a datagram socket's own identifier in place of ours and
   // hands that socket only replies and errors carrying it, so there only
   // the sequence number is left to check.
+  const std::uint16_t identifier =
+      raw ? htons(static_cast<std::uint16_t>(socketChoice().identifierBase +
+                                             static_cast<unsigned>(fd)))
+          : 0;
   EchoId id;
   std::memcpy(id.bytes, &identifier, 2);
   std::memcpy(id.bytes + 2, &sequence, 2);
   id.sequenceOnly = !raw;
 
-  std::uint8_t incoming[60 + kIcmpHeaderSize + 1500];
+  const Clock::time_point sent = Clock::now();
+  const Clock::time_point deadline = sent + std::chrono::milliseconds(timeoutMs);
+  if (const int error = sendRequest(fd, raw, address, id, request, requestSize)) {
+    reply->Status = statusFromSendError(error);
+    return 0;
+  }
+
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) break;
@@ -371,49 +475,17 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
       break;
     }
     if (ready == 0) break;
-    if (wait.revents & POLLERR) {
-      // Errors about other requests (another worker's or another program's
-      // to the same host) are read and passed over.
-      std::uint32_t status;
-      bool drained = false;
-      while (!drained) {
-        if (readQueuedError(fd, id, status, drained)) {
-          reply->Status = status;
-          return 0;
-        }
-      }
-      // A pending error with nothing queued would keep poll from waiting.
-      int pending = 0;
-      socklen_t pendingSize = sizeof pending;
-      getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &pendingSize);
+    std::uint32_t status;
+    if ((wait.revents & POLLERR) && answeringError(fd, id, status)) {
+      reply->Status = status;
+      return 0;
     }
-    if (!(wait.revents & POLLIN)) continue;
-
-    sockaddr_in from{};
-    socklen_t fromSize = sizeof from;
-    const ssize_t received = recvfrom(fd, incoming, sizeof incoming, MSG_DONTWAIT | MSG_TRUNC,
-                                      reinterpret_cast<sockaddr*>(&from), &fromSize);
-    if (received < 0) continue;  // a pending error, or the packet went away
+    std::size_t dataSize;
+    if (!(wait.revents & POLLIN) ||
+        !receiveReply(fd, raw, address, id, dataArea, dataAreaSize, dataSize)) {
+      continue;
+    }
     const Clock::time_point arrived = Clock::now();
-    std::size_t length = static_cast<std::size_t>(received);  // before any truncation
-    std::size_t available = std::min(length, sizeof incoming);
-    const std::uint8_t* icmp = incoming;
-    if (raw) {
-      if (available < 20) continue;
-      const std::size_t headerSize = static_cast<std::size_t>(incoming[0] & 0x0F) * 4;
-      if (headerSize < 20 || available < headerSize) continue;
-      icmp += headerSize;
-      length -= headerSize;
-      available -= headerSize;
-    }
-    if (from.sin_addr.s_addr != address || available < kIcmpHeaderSize) continue;
-    if (icmp[0] != kEchoReply || !id.matches(icmp)) continue;
-    // Datagram sockets get only packets whose checksum the kernel checked.
-    if (raw && available == length && checksum(icmp, length) != 0) continue;
-
-    const std::size_t dataSize = length - kIcmpHeaderSize;
-    std::memcpy(dataArea, icmp + kIcmpHeaderSize,
-                std::min(available - kIcmpHeaderSize, dataAreaSize));
     reply->Status = kIpSuccess;
     reply->RoundTripTime = static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(arrived - sent).count());
