@@ -20,6 +20,7 @@
 #include "platform/linux/icmp_linux.h"
 #include "platform/linux/worker_stacks.h"
 #include "platform/platform.h"
+#include "platform/standard_streams.h"
 
 namespace fanecho {
 
@@ -179,23 +180,6 @@ void consoleLockInit() {}
 void consoleLockEnter() { pthread_mutex_lock(&consoleMutex); }
 void consoleLockLeave() { pthread_mutex_unlock(&consoleMutex); }
 
-int writeOut(const char* text, std::size_t length) {
-  errno = 0;
-  if (std::fwrite(text, 1, length, stdout) == length) return 0;
-  return errno != 0 ? errno : EIO;
-}
-
-int flushOut() {
-  errno = 0;
-  if (std::fflush(stdout) == 0) return 0;
-  return errno != 0 ? errno : EIO;
-}
-
-void writeErr(const char* text, std::size_t length) {
-  std::fwrite(text, 1, length, stderr);
-  std::fflush(stderr);
-}
-
 }  // namespace
 
 PlatformOps platform = {
@@ -213,10 +197,10 @@ PlatformOps platform = {
     .consoleLockInit = consoleLockInit,
     .consoleLockEnter = consoleLockEnter,
     .consoleLockLeave = consoleLockLeave,
-    .writeOut = writeOut,
-    .flushOut = flushOut,
+    .writeOut = writeStandardOut,
+    .flushOut = flushStandardOut,
     .localSendProblem = localSendProblemPosix,
-    .writeErr = writeErr,
+    .writeErr = writeStandardError,
     .awaitFreeDescriptor = waitForFreeDescriptor,
 };
 

@@ -21,6 +21,9 @@ namespace fanecho {
 
 namespace {
 
+// Sanitizers reserve stacks and TLS of their own: nothing to trim there.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+
 constexpr char kTrimmedTls[] = "glibc.rtld.optional_static_tls=0:glibc.rtld.nns=1";
 
 void trimStaticTls(int, char** argv, char** envp) {
@@ -46,7 +49,6 @@ void trimStaticTls(int, char** argv, char** envp) {
   // Still here (no /proc, say): run as we are, with two pages a worker.
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // glibc calls the functions of .init_array with argc, argv and envp.
 [[gnu::section(".init_array"), gnu::used]] void (*const trimAtStart)(int, char**,
                                                                      char**) = trimStaticTls;

@@ -21,6 +21,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/standard_streams.h"
 
 namespace fanecho {
 
@@ -210,23 +211,6 @@ void consoleLockInit() { consoleSection(); }
 void consoleLockEnter() { EnterCriticalSection(&consoleSection()); }
 void consoleLockLeave() { LeaveCriticalSection(&consoleSection()); }
 
-int writeOut(const char* text, std::size_t length) {
-  errno = 0;
-  if (std::fwrite(text, 1, length, stdout) == length) return 0;
-  return errno != 0 ? errno : EIO;
-}
-
-int flushOut() {
-  errno = 0;
-  if (std::fflush(stdout) == 0) return 0;
-  return errno != 0 ? errno : EIO;
-}
-
-void writeErr(const char* text, std::size_t length) {
-  std::fwrite(text, 1, length, stderr);
-  std::fflush(stderr);
-}
-
 // Windows has no small limit on handles to wait out.
 bool awaitFreeDescriptor(int) { return false; }
 
@@ -247,10 +231,10 @@ PlatformOps platform = {
     .consoleLockInit = consoleLockInit,
     .consoleLockEnter = consoleLockEnter,
     .consoleLockLeave = consoleLockLeave,
-    .writeOut = writeOut,
-    .flushOut = flushOut,
+    .writeOut = writeStandardOut,
+    .flushOut = flushStandardOut,
     .localSendProblem = localSendProblem,
-    .writeErr = writeErr,
+    .writeErr = writeStandardError,
     .awaitFreeDescriptor = awaitFreeDescriptor,
 };
 
