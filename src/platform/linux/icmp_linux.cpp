@@ -216,8 +216,18 @@ bool descriptorsTight() {
   return static_cast<rlim_t>(openSockets.load(std::memory_order_relaxed)) + 16 >= limit;
 }
 
+namespace {
+std::atomic<unsigned> descriptorShortages{0};
+}  // namespace
+
+unsigned descriptorShortageCount() { return descriptorShortages.load(std::memory_order_relaxed); }
+
+void noteDescriptorShortage() { descriptorShortages.fetch_add(1, std::memory_order_relaxed); }
+
 bool waitForFreeDescriptor(int error) {
   if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) return false;
+  if (error == EMFILE || error == ENFILE)
+    descriptorShortages.fetch_add(1, std::memory_order_relaxed);
   if (openSockets.load(std::memory_order_relaxed) == 0) return false;
   // A close just before we wait, or a descriptor freed by someone else (the
   // resolver), wakes nobody: look again after a while all the same.
@@ -274,7 +284,9 @@ IcmpHandle icmpCreatePosix() {
   // worker then waits for another to close its socket rather than count
   // its target as unreachable.
   while ((fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP)) < 0) {
-    if (!waitForFreeDescriptor(errno)) return -1;
+    const int error = errno;
+    if (error == EMFILE || error == ENFILE) noteDescriptorShortage();
+    if (!waitForFreeDescriptor(error)) return -1;
   }
   openSockets.fetch_add(1, std::memory_order_relaxed);
   if (type == SOCK_RAW) {

@@ -20,6 +20,11 @@ const char* localSendProblemPosix();
 // sockets of ours are open that will be closed soon: worth trying again.
 bool waitForFreeDescriptor(int error);
 
+// How often a socket, a file or a look-up of ours has found no descriptor
+// free: a change while a look-up ran says it may have failed for want of one.
+unsigned descriptorShortageCount();
+void noteDescriptorShortage();
+
 // True when our sockets hold nearly every descriptor the process may open,
 // so that a look-up may have failed for want of one.
 bool descriptorsTight();

@@ -60,7 +60,9 @@ bool descriptorsShort() {
     close(probe);
     return false;
   }
-  return errno == EMFILE || errno == ENFILE;
+  if (errno != EMFILE && errno != ENFILE) return false;
+  noteDescriptorShortage();
+  return true;
 }
 
 // gethostbyname_r rather than getaddrinfo: getaddrinfo sorts the addresses
@@ -68,7 +70,7 @@ bool descriptorsShort() {
 void sleepMs(std::uint32_t milliseconds);
 
 bool resolveName(const char* name, std::uint8_t octets[4]) {
-  constexpr int kStarvedTries = 20;
+  constexpr int kStarvedTries = 200;
   int starvedTries = 0;
   char stackBuffer[2048];
   std::vector<char> heapBuffer;
@@ -79,6 +81,7 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
     struct hostent* found = nullptr;
     int error = 0;
     errno = 0;
+    const unsigned shortagesBefore = descriptorShortageCount();
     const int failed = gethostbyname_r(name, &entry, buffer, size, &found, &error);
     if (failed == ERANGE && size < 1024 * 1024) {
       heapBuffer.resize(size * 2);
@@ -91,9 +94,10 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
       // A hosts file that could not be opened reads as a name it does not
       // hold, and errno may be left elsewhere by the backends after it: so
       // a failure while descriptors are short or nearly all ours is tried
-      // again, a few times, as our sockets and other look-ups free theirs.
-      const bool starved =
-          errno == EMFILE || errno == ENFILE || descriptorsShort() || descriptorsTight();
+      // again, while the shortage lasts, as our sockets and other look-ups
+      // free theirs.
+      const bool starved = errno == EMFILE || errno == ENFILE || descriptorsShort() ||
+                           descriptorsTight() || descriptorShortageCount() != shortagesBefore;
       if (starved && ++starvedTries <= kStarvedTries) {
         if (!waitForFreeDescriptor(EMFILE)) sleepMs(10);
         continue;
