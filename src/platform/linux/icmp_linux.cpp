@@ -226,8 +226,6 @@ void noteDescriptorShortage() { descriptorShortages.fetch_add(1, std::memory_ord
 
 bool waitForFreeDescriptor(int error) {
   if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) return false;
-  if (error == EMFILE || error == ENFILE)
-    descriptorShortages.fetch_add(1, std::memory_order_relaxed);
   if (openSockets.load(std::memory_order_relaxed) == 0) return false;
   // A close just before we wait, or a descriptor freed by someone else (the
   // resolver), wakes nobody: look again after a while all the same.
