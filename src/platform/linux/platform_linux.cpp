@@ -135,6 +135,7 @@ void* runWorker(void* record) {
     if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice + 1);
   }
   worker.routine(worker.argument);
+  workerEnds.fetch_add(1, std::memory_order_relaxed);
   return nullptr;
 }
 
@@ -153,6 +154,7 @@ ThreadHandle startThread(ThreadRoutine routine, void* argument, ThreadPriority p
     releaseWorker(worker);
     return nullptr;
   }
+  noteWorkerStarted(worker);
   return worker;
 }
 
@@ -161,13 +163,8 @@ bool waitForThreads(const ThreadHandle* handles, std::uint32_t count) {
   // Last started first: it usually ends last, so the group costs one sleep
   // rather than a wake-up for every thread that is still waiting.
   for (std::uint32_t i = count; i-- > 0;) {
-    auto* worker = static_cast<Worker*>(handles[i]);
-    if (pthread_join(worker->thread, nullptr) != 0) {
-      // It may still be running on its stack: keep both.
-      allJoined = false;
-      continue;
-    }
-    releaseWorker(worker);
+    // A failed join leaves the thread its stack: it may still run on it.
+    if (!joinWorker(static_cast<Worker*>(handles[i]))) allJoined = false;
   }
   return allJoined;
 }

@@ -2,10 +2,12 @@
 // with ten thousand threads those calls, and the mapping they keep splitting
 // and merging, cost more than the threads themselves. So stacks are slots of
 // one reservation made at the first start, each below a guard page that the
-// kernel keeps in its page tables (MADV_GUARD_INSTALL: no split mapping), and
-// a slot is used again once its thread has been joined. Where the kernel
-// cannot place such guards, or the slots run out, a thread gets a stack of
-// glibc's as before.
+// kernel keeps in its page tables (MADV_GUARD_INSTALL: no split mapping).
+// Threads that have ended are joined as new ones start, and their slots,
+// already backed and warm, go to the new ones: a run of answering targets
+// then touches a few hundred stacks, not one for each target. Where the
+// kernel cannot place such guards, or the slots run out, a thread gets a
+// stack of glibc's as before.
 #include "platform/linux/worker_stacks.h"
 
 #include <sys/mman.h>
@@ -13,6 +15,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -42,6 +45,10 @@ constexpr std::size_t kWorkerStackSize = 256 * 1024;
 constexpr std::uint32_t kStackSlots = kMaxWorkers;
 constexpr std::uint32_t kNoSlot = 0xFFFFFFFFu;
 
+// Each start looks at this many running threads, oldest first, to join
+// those that have ended: a look is a load when the thread still runs.
+constexpr std::uint32_t kReapLooks = 2;
+
 // Guards go in kGuardBatch slots at a time with one process_madvise: one
 // madvise per thread held up the thread that starts them all. Where the
 // kernel does not take that advice through process_madvise (before Linux
@@ -54,11 +61,25 @@ char* stackArena = nullptr;
 bool stackArenaTried = false;
 std::size_t guardSize = 0;
 int selfPidfd = -1;  // for process_madvise; -1 when it cannot place guards
-Worker slotWorkers[kStackSlots];
 bool slotGuarded[kStackSlots];
 std::uint32_t freeSlots[kStackSlots];
 std::uint32_t freeSlotCount = 0;
 std::uint32_t unusedSlot = 0;  // slots from here on were never handed out
+
+// Records are handed out once each, so that a handle never comes to mean
+// another thread; only those of threads that never ran come back.
+Worker records[kMaxWorkers];
+std::uint32_t unusedRecord = 0;
+Worker* spareRecords[kMaxWorkers];
+std::uint32_t spareRecordCount = 0;
+
+// Started threads not yet known to be joined, oldest first, in a ring.
+Worker* running[kMaxWorkers];
+std::uint32_t runningFirst = 0;
+std::uint32_t runningCount = 0;
+// Ends that reapEnded has seen, against those the workers counted: while
+// they agree, there is nothing to look for.
+std::uint32_t endsSeen = 0;
 
 std::size_t slotSize() { return guardSize + kWorkerStackSize; }
 
@@ -115,38 +136,73 @@ void reserveStacks() {
   }
 }
 
-// A record with a stack slot, or null.
-Worker* takeSlot() {
-  Worker* worker = nullptr;
-  pthread_mutex_lock(&slotMutex);
+void freeSlot(std::uint32_t slot) {
+  if (slot != kNoSlot) freeSlots[freeSlotCount++] = slot;
+}
+
+// A stack slot, or kNoSlot.
+std::uint32_t takeSlot() {
   if (!stackArenaTried) reserveStacks();
-  if (stackArena != nullptr) {
-    std::uint32_t slot = kNoSlot;
-    if (freeSlotCount > 0) {
-      slot = freeSlots[--freeSlotCount];
-    } else if (unusedSlot < kStackSlots) {
-      slot = unusedSlot++;
+  if (stackArena == nullptr) return kNoSlot;
+  std::uint32_t slot = kNoSlot;
+  if (freeSlotCount > 0) {
+    slot = freeSlots[--freeSlotCount];
+  } else if (unusedSlot < kStackSlots) {
+    slot = unusedSlot++;
+  }
+  // A slot whose guard cannot be placed stays out of use.
+  return slot != kNoSlot && guardSlot(slot) ? slot : kNoSlot;
+}
+
+// Joins the oldest running threads that have ended; the others go to the
+// back of the ring.
+void reapEnded() {
+  if (workerEnds.load(std::memory_order_relaxed) == endsSeen) return;
+  for (std::uint32_t look = 0; look < kReapLooks && runningCount > 0; ++look) {
+    Worker* worker = running[runningFirst];
+    runningFirst = (runningFirst + 1) % kMaxWorkers;
+    --runningCount;
+    if (worker->joined) continue;
+    if (pthread_tryjoin_np(worker->thread, nullptr) == 0) {
+      ++endsSeen;
+      worker->joined = true;
+      freeSlot(worker->slot);
+      continue;
     }
-    // A slot whose guard cannot be placed stays out of use.
-    if (slot != kNoSlot && guardSlot(slot)) {
-      worker = &slotWorkers[slot];
-      worker->slot = slot;
-    }
+    running[(runningFirst + runningCount) % kMaxWorkers] = worker;
+    ++runningCount;
+  }
+}
+
+Worker* takeRecord() {
+  if (spareRecordCount > 0) return spareRecords[--spareRecordCount];
+  if (unusedRecord < kMaxWorkers) return &records[unusedRecord++];
+  return new (std::nothrow) Worker{};
+}
+
+}  // namespace
+
+std::atomic<std::uint32_t> workerEnds{0};
+
+Worker* allocateWorker() {
+  pthread_mutex_lock(&slotMutex);
+  reapEnded();
+  Worker* worker = takeRecord();
+  if (worker != nullptr) {
+    worker->joined = false;
+    worker->slot = takeSlot();
   }
   pthread_mutex_unlock(&slotMutex);
   return worker;
 }
 
-}  // namespace
-
-Worker* allocateWorker() {
-  Worker* worker = takeSlot();
-  if (worker == nullptr) {
-    worker = new (std::nothrow) Worker{};
-    if (worker == nullptr) return nullptr;
-    worker->slot = kNoSlot;
+void noteWorkerStarted(Worker* worker) {
+  pthread_mutex_lock(&slotMutex);
+  if (runningCount < kMaxWorkers) {
+    running[(runningFirst + runningCount) % kMaxWorkers] = worker;
+    ++runningCount;
   }
-  return worker;
+  pthread_mutex_unlock(&slotMutex);
 }
 
 void setWorkerStack(pthread_attr_t& attributes, const Worker& worker) {
@@ -158,13 +214,24 @@ void setWorkerStack(pthread_attr_t& attributes, const Worker& worker) {
   }
 }
 
-void releaseWorker(Worker* worker) {
-  if (worker->slot == kNoSlot) {
-    delete worker;
-    return;
-  }
+bool joinWorker(Worker* worker) {
   pthread_mutex_lock(&slotMutex);
-  freeSlots[freeSlotCount++] = worker->slot;
+  const bool joinedEarly = worker->joined;
+  pthread_mutex_unlock(&slotMutex);
+  if (joinedEarly) return true;
+  if (pthread_join(worker->thread, nullptr) != 0) return false;
+  pthread_mutex_lock(&slotMutex);
+  worker->joined = true;  // the ring drops it when it comes to it
+  ++endsSeen;
+  freeSlot(worker->slot);
+  pthread_mutex_unlock(&slotMutex);
+  return true;
+}
+
+void releaseWorker(Worker* worker) {
+  pthread_mutex_lock(&slotMutex);
+  freeSlot(worker->slot);
+  spareRecords[spareRecordCount++] = worker;
   pthread_mutex_unlock(&slotMutex);
 }
 
