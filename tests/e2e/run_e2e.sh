@@ -573,6 +573,14 @@ t responder.late_for_next -- /report:all /timeout:1 /times:2 10.5.0.6 <<'EOF'
 
 machine is not ok
 EOF
+# The late reply lands in the socket a later worker is handed: it must be
+# passed over there, not taken for that worker's answer or lost with it.
+t responder.late_for_next_worker -- /report:all /timeout:1 /interval:1700 10.5.0.6 10.5.0.3 <<'EOF'
+10.5.0.6 could not be reached
+10.5.0.3 replied with invalid data
+
+none of the 2 machines are ok
+EOF
 t responder.wrong_reply -- /report:all /timeout:1 10.5.0.8-9 <<'EOF'
 10.5.0.8 could not be reached
 10.5.0.9 could not be reached

@@ -25,6 +25,9 @@ bool waitForFreeDescriptor(int error);
 unsigned descriptorShortageCount();
 void noteDescriptorShortage();
 
+// Closes the sockets kept for later workers; true when there were some.
+bool releaseIdleSockets();
+
 // True when our sockets hold nearly every descriptor the process may open,
 // so that a look-up may have failed for want of one.
 bool descriptorsTight();

@@ -52,7 +52,7 @@ bool startSockets() {
   return true;
 }
 
-void stopSockets() {}
+void stopSockets() { releaseIdleSockets(); }
 
 bool descriptorsShort() {
   const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
