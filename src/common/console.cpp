@@ -14,6 +14,10 @@ ConsoleGuard::ConsoleGuard() { platform.consoleLockEnter(); }
 ConsoleGuard::~ConsoleGuard() { platform.consoleLockLeave(); }
 
 ConsoleLine& ConsoleLine::text(std::string_view piece) {
+  if (holding_ && piece.size() > sizeof buffer_ - used_) {
+    overflowed_ = true;
+    return *this;
+  }
   while (!piece.empty()) {
     if (used_ == sizeof buffer_) spill();
     std::size_t take = std::min(piece.size(), sizeof buffer_ - used_);
@@ -54,6 +58,14 @@ void noteOutputError(int error) {
 
 void ConsoleLine::end() {
   text("\n");
+  ended_ = true;
+  if (holding_) return;
+  spill();
+  noteOutputError(platform.flushOut());
+}
+
+void ConsoleLine::write() {
+  holding_ = false;
   spill();
   noteOutputError(platform.flushOut());
 }

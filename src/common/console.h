@@ -22,6 +22,12 @@ class ConsoleGuard {
 class ConsoleLine {
  public:
   ConsoleLine() = default;
+  // A held line is put together before consoleLock is taken and writes
+  // nothing until write(), which the caller calls under the lock. A line
+  // that does not fit the buffer is not complete() and must be built again
+  // under the lock.
+  enum Held { held };
+  explicit ConsoleLine(Held) : holding_(true) {}
   ConsoleLine(const ConsoleLine&) = delete;
   ConsoleLine& operator=(const ConsoleLine&) = delete;
 
@@ -30,12 +36,17 @@ class ConsoleLine {
   // General notation with six significant digits, as an output stream writes.
   ConsoleLine& real(double value);
   void end();
+  bool complete() const { return ended_ && !overflowed_; }
+  void write();
 
  private:
   void spill();
 
   char buffer_[256];
   std::size_t used_ = 0;
+  bool holding_ = false;
+  bool ended_ = false;
+  bool overflowed_ = false;
 };
 
 // Writes one whole line under the caller's lock.

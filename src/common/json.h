@@ -36,7 +36,8 @@ class JsonObject {
   ConsoleLine& line_;
 };
 
-// True when lines are written as JSON objects now. Read under consoleLock.
+// True when lines are written as JSON objects now. Read under consoleLock;
+// before it only a true counts, as /json is never turned off again.
 bool jsonOutput();
 
 }  // namespace fanecho

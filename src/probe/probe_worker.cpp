@@ -75,19 +75,30 @@ bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
   const bool haveReverseName = wantsReverseName(job, verdict);
   if (haveReverseName) reverseLookup(job.address, reverseName);
 
+  const char* knownName = haveReverseName ? reverseName : nullptr;
+  const TargetResult result = verdict == Verdict::good          ? TargetResult::ok
+                              : verdict == Verdict::invalidData ? TargetResult::invalidData
+                                                                : TargetResult::unreachable;
+  // /json is never turned off again: an object put together before the
+  // lock is still the form due when the lock is held, and the workers then
+  // take turns only for the write.
+  ConsoleLine object(ConsoleLine::held);
+  if (jsonOutput()) writeTargetObject(object, job, result, &tally, knownName);
+
   ConsoleGuard guard;
   if (verdict == Verdict::good) {
     results.okCount.fetch_add(1, std::memory_order_relaxed);
   } else {
     results.failedCount.fetch_add(1, std::memory_order_relaxed);
   }
-  const char* knownName = haveReverseName ? reverseName : nullptr;
+  if (object.complete()) {
+    object.write();
+    return;
+  }
   if (jsonOutput()) {
     // Every target has its object, whatever /report: says of its line.
-    const TargetResult result = verdict == Verdict::good          ? TargetResult::ok
-                                : verdict == Verdict::invalidData ? TargetResult::invalidData
-                                                                  : TargetResult::unreachable;
-    writeTargetObject(job, result, &tally, knownName);
+    ConsoleLine line;
+    writeTargetObject(line, job, result, &tally, knownName);
     return;
   }
   ConsoleLine line;
@@ -154,7 +165,8 @@ std::uint32_t sendEcho(IcmpHandle handle, std::uint32_t address, std::uint32_t p
   ConsoleGuard guard;
   results.failedCount.fetch_add(1, std::memory_order_relaxed);
   if (jsonOutput()) {
-    writeTargetObject(job, TargetResult::notTranslated, nullptr);
+    ConsoleLine line;
+    writeTargetObject(line, job, TargetResult::notTranslated, nullptr);
   } else {
     ConsoleLine().text(job.label).text(" could not be translated").end();
   }
@@ -205,7 +217,8 @@ void reportUnprobedTarget(const ProbeJob& job) {
   ConsoleGuard guard;
   results.failedCount.fetch_add(1, std::memory_order_relaxed);
   if (jsonOutput()) {
-    writeTargetObject(job, TargetResult::unreachable, nullptr);
+    ConsoleLine line;
+    writeTargetObject(line, job, TargetResult::unreachable, nullptr);
     return;
   }
   if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;

@@ -25,9 +25,8 @@ std::string_view resultName(TargetResult result) {
 
 }  // namespace
 
-void writeTargetObject(const ProbeJob& job, TargetResult result, const ProbeTally* tally,
-                       const char* reverseName) {
-  ConsoleLine line;
+void writeTargetObject(ConsoleLine& line, const ProbeJob& job, TargetResult result,
+                       const ProbeTally* tally, const char* reverseName) {
   JsonObject object(line, "target");
   object.text("target", job.label);
   object.text("kind", job.kind == TargetKind::hostName ? "host_name" : "address");
