@@ -13,6 +13,7 @@
 // and the deadline of the request holds across such packets.
 #include "platform/linux/icmp_linux.h"
 
+#include <fcntl.h>
 #include <time.h>  // before linux/errqueue.h, which needs struct timespec
 
 #include <linux/errqueue.h>
@@ -34,6 +35,8 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+
+#include "common/run_settings.h"
 
 namespace fanecho {
 
@@ -145,7 +148,8 @@ std::uint32_t statusFromSendError(int error) {
   // A full neighbour table or device queue (ENOBUFS; IP_RECVERR makes the
   // kernel report a queue's drops), a full socket buffer or a moment without
   // memory: ours, not the target's, and it may pass.
-  if (error == ENOBUFS || error == EAGAIN || error == EWOULDBLOCK || error == ENOMEM) {
+  if (error == ENOBUFS || error == EAGAIN || error == EWOULDBLOCK || error == ENOMEM ||
+      error == EMFILE || error == ENFILE) {
     lastLocalSendError.store(error, std::memory_order_relaxed);
     return kIpNoResources;
   }
@@ -218,17 +222,21 @@ rlim_t descriptorLimit() {
   return limit;
 }
 
-// Datagram sockets that workers have closed, kept open for the workers
-// that start after them: a socket made and freed for every target (its
-// file and inode go through RCU) took about a fifth of a large run's CPU
-// time. What a socket may still hold from its last worker is harmless to
-// the next: late replies and errors carry another sequence number and are
-// passed over, and sendRequest clears a pending error. Kept sockets give
-// way as soon as descriptors run short.
+// Sockets that workers have closed, kept open for the workers that start
+// after them: a socket made and freed for every target (its file and inode
+// go through RCU) took about a fifth of a large run's CPU time. What a
+// socket may still hold from its last worker is harmless to the next: late
+// replies and errors carry another sequence number and are passed over, and
+// sendRequest clears a pending error. Kept sockets give way as soon as
+// descriptors run short. The UDP sockets that routeSource asks are kept
+// the same way.
 constexpr std::size_t kMaxIdleSockets = 256;
+constexpr std::size_t kMaxAskers = 32;
 std::mutex idleMutex;
 int idleSockets[kMaxIdleSockets];
 std::size_t idleCount = 0;
+int askers[kMaxAskers];
+std::size_t askerCount = 0;
 
 // At most an eighth of the descriptors, so that files and look-ups have
 // room beside them.
@@ -249,18 +257,39 @@ bool keepIdleSocket(int fd) {
   return true;
 }
 
+// Raw sockets that an earlier worker connected, by descriptor: such a
+// socket keeps the source address of its first connect, which is checked
+// against the next target before its request goes out.
+constexpr int kMarkedDescriptors = static_cast<int>(kMaxWorkers) + 4096;
+std::atomic<bool> connectedBefore[kMarkedDescriptors];
+
 void closeSocket(int fd) {
+  // Unmarked first: a new socket may get the number as soon as it is free.
+  if (fd < kMarkedDescriptors) connectedBefore[fd].store(false, std::memory_order_relaxed);
   close(fd);
   openSockets.fetch_sub(1, std::memory_order_relaxed);
   descriptorFreed.notify_one();
+}
+
+int takeAsker() {
+  std::lock_guard<std::mutex> lock(idleMutex);
+  return askerCount > 0 ? askers[--askerCount] : -1;
+}
+
+bool keepAsker(int fd) {
+  std::lock_guard<std::mutex> lock(idleMutex);
+  if (askerCount >= kMaxAskers || askerCount >= idleLimit() / 4) return false;
+  askers[askerCount++] = fd;
+  return true;
 }
 
 }  // namespace
 
 bool releaseIdleSockets() {
   std::lock_guard<std::mutex> lock(idleMutex);
-  const bool released = idleCount > 0;
+  const bool released = idleCount + askerCount > 0;
   while (idleCount > 0) closeSocket(idleSockets[--idleCount]);
+  while (askerCount > 0) closeSocket(askers[--askerCount]);
   return released;
 }
 
@@ -327,19 +356,12 @@ const char* icmpProblemPosix() {
   return message;
 }
 
-IcmpHandle icmpCreatePosix() {
-  const int type = socketChoice().type;
-  if (type < 0) return -1;
-  if (const int kept = takeIdleSocket(); kept >= 0) return kept;
-  int fd;
-  // Descriptors can run out with thousands of workers waiting at once; a
-  // worker then waits for another to close its socket rather than count
-  // its target as unreachable.
-  while ((fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP)) < 0) {
-    const int error = errno;
-    if (error == EMFILE || error == ENFILE) noteDescriptorShortage();
-    if (!waitForFreeDescriptor(error)) return -1;
-  }
+namespace {
+
+// A new ICMP socket of the kind chosen, ready for use, or -1 with errno set.
+int openIcmpSocket(int type) {
+  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) return -1;
   openSockets.fetch_add(1, std::memory_order_relaxed);
   if (type == SOCK_RAW) {
     // First, as it narrows what the socket takes in before it is connected.
@@ -353,13 +375,36 @@ IcmpHandle icmpCreatePosix() {
   return fd;
 }
 
+}  // namespace
+
+IcmpHandle icmpCreatePosix() {
+  const int type = socketChoice().type;
+  if (type < 0) return -1;
+  if (const int kept = takeIdleSocket(); kept >= 0) return kept;
+  int fd;
+  // Descriptors can run out with thousands of workers waiting at once; a
+  // worker then waits for another to close its socket rather than count
+  // its target as unreachable.
+  while ((fd = openIcmpSocket(type)) < 0) {
+    const int error = errno;
+    if (error == EMFILE || error == ENFILE) noteDescriptorShortage();
+    if (!waitForFreeDescriptor(error)) return -1;
+  }
+  return fd;
+}
+
 void icmpClosePosix(IcmpHandle handle) {
   if (handle < 0) return;
   const int fd = static_cast<int>(handle);
-  // Not a raw socket: its connect fixed the source address for the last
-  // target, which may not be one that reaches the next, and only closing
-  // the socket undoes that (a disconnect leaves it receiving nothing).
-  if (socketChoice().type == SOCK_RAW || !keepIdleSocket(fd)) closeSocket(fd);
+  if (socketChoice().type == SOCK_RAW) {
+    // A raw socket is kept only where its mark fits.
+    if (fd >= kMarkedDescriptors) {
+      closeSocket(fd);
+      return;
+    }
+    connectedBefore[fd].store(true, std::memory_order_relaxed);
+  }
+  if (!keepIdleSocket(fd)) closeSocket(fd);
 }
 
 namespace {
@@ -367,6 +412,54 @@ namespace {
 // The steps of one echo request, each out of line: a waiting worker's stack
 // then holds the frame of the wait alone, and ten thousand workers fit in
 // one page of stack each.
+
+// The source address the kernel picks for `address`, or 0 when it has
+// none. Asked of a UDP socket, connected afresh each time: connecting sends
+// nothing, and a disconnect first keeps the last answer from sticking.
+[[gnu::noinline]] std::uint32_t routeSource(std::uint32_t address) {
+  int asker = takeAsker();
+  if (asker < 0) {
+    asker = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (asker < 0) return 0;
+    openSockets.fetch_add(1, std::memory_order_relaxed);
+  }
+  sockaddr none{};
+  none.sa_family = AF_UNSPEC;
+  connect(asker, &none, sizeof none);
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(9);
+  target.sin_addr.s_addr = address;
+  sockaddr_in own{};
+  socklen_t size = sizeof own;
+  const bool known =
+      connect(asker, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0 &&
+      getsockname(asker, reinterpret_cast<sockaddr*>(&own), &size) == 0;
+  if (!keepAsker(asker)) closeSocket(asker);
+  return known ? own.sin_addr.s_addr : 0;
+}
+
+// A kept raw socket sends from the source address that its first connect
+// chose, for good (a disconnect would take it out of the kernel's table of
+// raw sockets, and it would receive nothing). That is right for `address`
+// when the kernel would choose the same, or when the address is one of
+// this machine's (any of ours then reaches it); otherwise a new socket
+// takes the descriptor's place. 0, or the errno of a failure.
+[[gnu::noinline]] int checkKeptSource(int fd, std::uint32_t address) {
+  sockaddr_in own{};
+  socklen_t size = sizeof own;
+  const std::uint32_t chosen = routeSource(address);
+  if (chosen != 0 && getsockname(fd, reinterpret_cast<sockaddr*>(&own), &size) == 0 &&
+      (chosen == own.sin_addr.s_addr || chosen == address)) {
+    return 0;
+  }
+  const int fresh = openIcmpSocket(SOCK_RAW);
+  if (fresh < 0) return errno;
+  const bool replaced = dup3(fresh, fd, O_CLOEXEC) == fd;
+  const int error = replaced ? 0 : errno;
+  closeSocket(fresh);  // the old socket went with dup3, the new one stays at fd
+  return error;
+}
 
 // Sends the request: its header in front of the caller's data. 0, or the
 // errno of the failure.
@@ -388,6 +481,10 @@ namespace {
   message.msg_iov = parts;
   message.msg_iovlen = 2;
   if (raw) {
+    if (fd < kMarkedDescriptors && connectedBefore[fd].load(std::memory_order_relaxed)) {
+      connectedBefore[fd].store(false, std::memory_order_relaxed);
+      if (const int error = checkKeptSource(fd, address)) return error;
+    }
     if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return errno;
     // Until now the socket took in every echo reply of the namespace; with
     // thousands of workers those can fill its buffer before ours arrives,
