@@ -142,14 +142,18 @@ std::uint32_t statusFromIcmp(std::uint8_t type, std::uint8_t code) {
 // at the end of the run.
 std::atomic<int> lastLocalSendError{0};
 
+// A full neighbour table or device queue (ENOBUFS; IP_RECVERR makes the
+// kernel report a queue's drops), a full socket buffer, a moment without
+// memory or descriptors: ours, not the target's, and it may pass.
+bool localShortage(int error) {
+  return error == ENOBUFS || error == EAGAIN || error == EWOULDBLOCK || error == ENOMEM ||
+         error == EMFILE || error == ENFILE;
+}
+
 std::uint32_t statusFromSendError(int error) {
   if (error == ENETUNREACH) return kIpDestNetUnreachable;
   if (error == EHOSTUNREACH) return kIpDestHostUnreachable;
-  // A full neighbour table or device queue (ENOBUFS; IP_RECVERR makes the
-  // kernel report a queue's drops), a full socket buffer or a moment without
-  // memory: ours, not the target's, and it may pass.
-  if (error == ENOBUFS || error == EAGAIN || error == EWOULDBLOCK || error == ENOMEM ||
-      error == EMFILE || error == ENFILE) {
+  if (localShortage(error)) {
     lastLocalSendError.store(error, std::memory_order_relaxed);
     return kIpNoResources;
   }
@@ -230,31 +234,37 @@ rlim_t descriptorLimit() {
 // sendRequest clears a pending error. Kept sockets give way as soon as
 // descriptors run short. The UDP sockets that routeSource asks are kept
 // the same way.
-constexpr std::size_t kMaxIdleSockets = 256;
-constexpr std::size_t kMaxAskers = 32;
+struct SocketPile {
+  std::size_t capacity;
+  std::size_t count = 0;
+  int fds[256];
+  int take() { return count > 0 ? fds[--count] : -1; }
+  bool keep(int fd, std::size_t limit) {
+    if (count >= capacity || count >= limit) return false;
+    fds[count++] = fd;
+    return true;
+  }
+};
+
 std::mutex idleMutex;
-int idleSockets[kMaxIdleSockets];
-std::size_t idleCount = 0;
-int askers[kMaxAskers];
-std::size_t askerCount = 0;
+SocketPile idleSockets{256, 0, {}};
+SocketPile askers{32, 0, {}};
 
 // At most an eighth of the descriptors, so that files and look-ups have
 // room beside them.
 std::size_t idleLimit() {
   const rlim_t eighth = descriptorLimit() / 8;
-  return eighth < kMaxIdleSockets ? static_cast<std::size_t>(eighth) : kMaxIdleSockets;
+  return eighth < idleSockets.capacity ? static_cast<std::size_t>(eighth) : idleSockets.capacity;
 }
 
-int takeIdleSocket() {
+int takeKept(SocketPile& pile) {
   std::lock_guard<std::mutex> lock(idleMutex);
-  return idleCount > 0 ? idleSockets[--idleCount] : -1;
+  return pile.take();
 }
 
-bool keepIdleSocket(int fd) {
+bool keep(SocketPile& pile, int fd, std::size_t limit) {
   std::lock_guard<std::mutex> lock(idleMutex);
-  if (idleCount >= idleLimit()) return false;
-  idleSockets[idleCount++] = fd;
-  return true;
+  return pile.keep(fd, limit);
 }
 
 // Raw sockets that an earlier worker connected, by descriptor: such a
@@ -271,25 +281,13 @@ void closeSocket(int fd) {
   descriptorFreed.notify_one();
 }
 
-int takeAsker() {
-  std::lock_guard<std::mutex> lock(idleMutex);
-  return askerCount > 0 ? askers[--askerCount] : -1;
-}
-
-bool keepAsker(int fd) {
-  std::lock_guard<std::mutex> lock(idleMutex);
-  if (askerCount >= kMaxAskers || askerCount >= idleLimit() / 4) return false;
-  askers[askerCount++] = fd;
-  return true;
-}
-
 }  // namespace
 
 bool releaseIdleSockets() {
   std::lock_guard<std::mutex> lock(idleMutex);
-  const bool released = idleCount + askerCount > 0;
-  while (idleCount > 0) closeSocket(idleSockets[--idleCount]);
-  while (askerCount > 0) closeSocket(askers[--askerCount]);
+  const bool released = idleSockets.count + askers.count > 0;
+  for (int fd; (fd = idleSockets.take()) >= 0;) closeSocket(fd);
+  for (int fd; (fd = askers.take()) >= 0;) closeSocket(fd);
   return released;
 }
 
@@ -380,7 +378,7 @@ int openIcmpSocket(int type) {
 IcmpHandle icmpCreatePosix() {
   const int type = socketChoice().type;
   if (type < 0) return -1;
-  if (const int kept = takeIdleSocket(); kept >= 0) return kept;
+  if (const int kept = takeKept(idleSockets); kept >= 0) return kept;
   int fd;
   // Descriptors can run out with thousands of workers waiting at once; a
   // worker then waits for another to close its socket rather than count
@@ -404,7 +402,7 @@ void icmpClosePosix(IcmpHandle handle) {
     }
     connectedBefore[fd].store(true, std::memory_order_relaxed);
   }
-  if (!keepIdleSocket(fd)) closeSocket(fd);
+  if (!keep(idleSockets, fd, idleLimit())) closeSocket(fd);
 }
 
 namespace {
@@ -417,7 +415,7 @@ namespace {
 // none. Asked of a UDP socket, connected afresh each time: connecting sends
 // nothing, and a disconnect first keeps the last answer from sticking.
 [[gnu::noinline]] std::uint32_t routeSource(std::uint32_t address) {
-  int asker = takeAsker();
+  int asker = takeKept(askers);
   if (asker < 0) {
     asker = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (asker < 0) return 0;
@@ -435,7 +433,7 @@ namespace {
   const bool known =
       connect(asker, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0 &&
       getsockname(asker, reinterpret_cast<sockaddr*>(&own), &size) == 0;
-  if (!keepAsker(asker)) closeSocket(asker);
+  if (!keep(askers, asker, idleLimit() / 4)) closeSocket(asker);
   return known ? own.sin_addr.s_addr : 0;
 }
 
@@ -502,7 +500,7 @@ namespace {
   // the route's own errors come again, and a local shortage is tried again
   // by the caller anyway.
   const int error = errno;
-  if (error == ENOBUFS || error == EAGAIN || error == EWOULDBLOCK || error == ENOMEM) return error;
+  if (localShortage(error)) return error;
   return sendmsg(fd, &message, 0) < 0 ? errno : 0;
 }
 
