@@ -213,10 +213,6 @@ struct EchoId {
   return false;
 }
 
-}  // namespace
-
-namespace {
-
 // Read once: fanecho sets its limit before the first worker starts.
 rlim_t descriptorLimit() {
   static const rlim_t limit = [] {
@@ -281,6 +277,9 @@ void closeSocket(int fd) {
   descriptorFreed.notify_one();
 }
 
+// Times a socket, file or look-up of ours found no descriptor free.
+std::atomic<unsigned> descriptorShortages{0};
+
 }  // namespace
 
 bool releaseIdleSockets() {
@@ -294,10 +293,6 @@ bool releaseIdleSockets() {
 bool descriptorsTight() {
   return static_cast<rlim_t>(openSockets.load(std::memory_order_relaxed)) + 16 >= descriptorLimit();
 }
-
-namespace {
-std::atomic<unsigned> descriptorShortages{0};
-}  // namespace
 
 unsigned descriptorShortageCount() { return descriptorShortages.load(std::memory_order_relaxed); }
 

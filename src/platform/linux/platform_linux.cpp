@@ -65,10 +65,10 @@ bool descriptorsShort() {
   return true;
 }
 
-// gethostbyname_r rather than getaddrinfo: getaddrinfo sorts the addresses
-// of a name by its own rules, and the first address listed is the one wanted.
 void sleepMs(std::uint32_t milliseconds);
 
+// gethostbyname_r rather than getaddrinfo: getaddrinfo sorts the addresses
+// of a name by its own rules, and the first address listed is the one wanted.
 bool resolveName(const char* name, std::uint8_t octets[4]) {
   constexpr int kStarvedTries = 200;
   int starvedTries = 0;
