@@ -60,6 +60,7 @@ struct Model {
   std::uint32_t echoCount = 1;
   std::uint32_t intervalMs = 0;
   std::uint32_t json = 0;
+  std::uint32_t ipFamily = 4;
   std::string output;  // as text lines, whatever the form
   std::size_t jsonLines = 0;
 
@@ -97,6 +98,15 @@ struct Model {
       for (std::string_view line : helpLines) output.append(line).append("\n");
     } else if (has("interval:")) {
       intervalMs = static_cast<std::uint32_t>(std::max<std::int64_t>(number(value.substr(9)), 0));
+    } else if (has("ip:")) {
+      const std::string word = lowered(value.substr(3));
+      if (word == "4" || word == "6") {
+        ipFamily = static_cast<std::uint32_t>(word[0] - '0');
+      } else if (word == "any") {
+        ipFamily = kFamilyAny;
+      } else {
+        output += "expected 4, 6 or any\n";
+      }
     } else if (has("json")) {
       json = 1;
     } else {
@@ -196,6 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(settings.payloadSize <= kMaxPayloadSize);
     FUZZ_CHECK(settings.timeoutMs <= kInt32Max);
     FUZZ_CHECK(settings.echoCount <= kInt32Max);
+    FUZZ_CHECK(settings.ipFamily == model.ipFamily);
     FUZZ_CHECK(settings.reportSuccesses <= 1 && settings.reportFailures <= 1);
     FUZZ_CHECK(settings.verbose <= 1);
     FUZZ_CHECK(settings.timeoutMs == model.timeoutMs);

@@ -80,6 +80,8 @@ bool readPieces(std::string_view file, std::vector<Piece>& pieces) {
     if (text[0] == '/' || text[0] == '-') {
       std::string keyword(text.substr(1, 8));
       for (char& c : keyword) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      // The model routes targets as IPv4 runs do: inputs that change that are left out.
+      if (keyword.rfind("ip:", 0) == 0) return false;
       if (keyword == "include:") {
         const std::string name(text.substr(9));
         struct stat status;

@@ -60,6 +60,23 @@ void setReportFlags(std::string_view argument, std::string_view value) {
   settings.reportFailures.store(failures, std::memory_order_relaxed);
 }
 
+void setIpFamily(std::string_view argument, std::string_view value) {
+  std::uint32_t family;
+  if (value == "4") {
+    family = 4;
+  } else if (value == "6") {
+    family = 6;
+  } else if (equalsIgnoringCase(value, "any")) {
+    family = kFamilyAny;
+  } else {
+    ConsoleGuard guard;
+    writeMessage(Message::expectedIpValue, argument);
+    return;
+  }
+  settings.ipFamily.store(family);
+  settings.ipNamed.store(1);
+}
+
 }  // namespace
 
 const std::string_view helpLines[kHelpLineCount] = {
@@ -148,6 +165,8 @@ void applyControlArgument(std::string_view argument, WorkerTable& table) {
     writeHelp();
   } else if (matches("interval:")) {
     settings.intervalMs.store(intervalFrom(readSettingNumber(body.substr(9))));
+  } else if (matches("ip:")) {
+    setIpFamily(argument, body.substr(3));
   } else if (matches("json")) {
     // Changed under the lock: each line is written whole in one form.
     ConsoleGuard guard;

@@ -16,24 +16,36 @@ namespace {
 
 // Whether a target gets a worker: not when the table is full (said in a line
 // of its own, and no job is made), and not when echo requests cannot be sent
-// at all. That is asked as the first worker is about to start: without it
-// every target would come out unreachable, so the run says why once and
-// stops instead.
-bool admitTarget(std::string_view label, WorkerTable& table) {
+// at all. That is asked as the first worker of each family is about to
+// start: without it every target would come out unreachable, so the run says
+// why once and stops instead. A system that lacks the family outright (no
+// IPv6) says so once; its targets then fail unsent and the others go on.
+bool admitTarget(std::string_view label, ProbeJob& job, WorkerTable& table) {
   if (table.probingRefused()) return false;
   if (table.full()) {
     ConsoleGuard guard;
     writeMessage(Message::tooManyAddresses, label);
     return false;
   }
-  if (table.workerCount() == 0) {
-    if (const char* problem = platform.icmpProblem()) {
+  const std::uint8_t family = job.address.family == 6 ? 6 : 4;
+  if (!table.familyChecked(family)) {
+    bool familyMissing = false;
+    const char* problem = platform.icmpProblem(family, familyMissing);
+    // Workers of the other family already run: the run goes on without this one.
+    familyMissing = problem != nullptr && (familyMissing || table.workerCount() != 0);
+    table.noteFamilyChecked(family, familyMissing);
+    if (familyMissing) {
+      ConsoleGuard guard;
+      writeMessage(Message::familyMissing, problem);
+    } else if (problem != nullptr) {
       ConsoleGuard guard;
       writeMessage(Message::noPermission, problem);
       table.refuseProbing();
       return false;
     }
   }
+  // A name that may take either family is checked as IPv4, as before /ip:.
+  if (job.address.family != kFamilyAny) job.familyMissing = table.familyMissing(family);
   return true;
 }
 
@@ -44,6 +56,8 @@ void dispatchArgument(std::string_view argument, WorkerTable& table) {
   const char first = argument.empty() ? '\0' : argument[0];
   if (first == '-' || first == '/') {
     applyControlArgument(argument, table);
+  } else if (settings.ipFamily.load() != 4 && argument.find(':') != std::string_view::npos) {
+    launchIpv6Probes(argument, table);
   } else if (isDecimalDigit(first)) {
     launchPatternProbes(argument, table);
   } else {
@@ -52,21 +66,36 @@ void dispatchArgument(std::string_view argument, WorkerTable& table) {
 }
 
 void launchNameProbe(std::string_view name, WorkerTable& table) {
-  if (!admitTarget(name, table)) return;
   auto job = std::make_unique<ProbeJob>();
+  job->address.family = static_cast<std::uint8_t>(settings.ipFamily.load());
+  if (!admitTarget(name, *job, table)) return;
   job->label.assign(name);
   job->kind = TargetKind::hostName;
   table.start(std::move(job), ThreadPriority::belowNormal);
 }
 
+namespace {
+
+void launchAddressProbe(const IpAddress& address, std::string_view label, WorkerTable& table) {
+  auto job = std::make_unique<ProbeJob>();
+  job->address = address;
+  if (!admitTarget(label, *job, table)) return;
+  job->label.assign(label);
+  job->kind = TargetKind::address;
+  table.start(std::move(job), ThreadPriority::normal);
+}
+
+}  // namespace
+
 void launchPatternProbes(std::string_view pattern, WorkerTable& table) {
-  expandPattern(pattern, [&table](std::uint32_t address, std::string_view label) {
-    if (!admitTarget(label, table)) return;
-    auto job = std::make_unique<ProbeJob>();
-    job->address = address;
-    job->label.assign(label);
-    job->kind = TargetKind::address;
-    table.start(std::move(job), ThreadPriority::normal);
+  expandPattern(pattern, [&table](const IpAddress& address, std::string_view label) {
+    launchAddressProbe(address, label, table);
+  });
+}
+
+void launchIpv6Probes(std::string_view pattern, WorkerTable& table) {
+  expandIpv6Pattern(pattern, [&table](const IpAddress& address, std::string_view label) {
+    launchAddressProbe(address, label, table);
   });
 }
 

@@ -7,8 +7,9 @@
 
 namespace fanecho {
 
-// "-" or "/" first: a control argument; a digit: an address pattern;
-// anything else, the empty text included: a host name.
+// "-" or "/" first: a control argument; under /ip:6 or /ip:any, one that
+// holds a colon: an IPv6 address; a digit: an address pattern; anything
+// else, the empty text included: a host name.
 void dispatchArgument(std::string_view argument, WorkerTable& table);
 
 // Starts a below-normal worker for a host name, or refuses it when the table
@@ -18,6 +19,9 @@ void launchNameProbe(std::string_view name, WorkerTable& table);
 // Starts a worker for each address of a pattern; addresses beyond the
 // worker limit are refused one line each.
 void launchPatternProbes(std::string_view pattern, WorkerTable& table);
+
+// The same for an IPv6 address whose last group may list numbers and ranges.
+void launchIpv6Probes(std::string_view pattern, WorkerTable& table);
 
 // The exit status of a run that could not send echo requests.
 inline constexpr int kExitNoPermission = 3;

@@ -24,6 +24,15 @@ class WorkerTable {
   void refuseProbing() { probingRefused_ = true; }
   bool probingRefused() const { return probingRefused_; }
 
+  // Whether echo to a family (4 or 6) has been asked about, and whether the
+  // system turned out to lack it.
+  bool familyChecked(std::uint8_t family) const { return checked_[family == 6]; }
+  bool familyMissing(std::uint8_t family) const { return missing_[family == 6]; }
+  void noteFamilyChecked(std::uint8_t family, bool missing) {
+    checked_[family == 6] = true;
+    missing_[family == 6] = missing;
+  }
+
   // Waits for every worker, in table order and in groups of kMaxWaitHandles.
   // False only when the platform's wait itself failed; then some workers may
   // still be running and their jobs must outlive them.
@@ -39,6 +48,8 @@ class WorkerTable {
   ThreadPriority priorities_[kMaxWorkers] = {};
   std::uint32_t workerCount_ = 0;
   bool probingRefused_ = false;
+  bool checked_[2] = {};
+  bool missing_[2] = {};
   bool anyStarted_ = false;
   std::chrono::steady_clock::time_point lastStart_;
 };

@@ -38,6 +38,10 @@ MessageForm formOf(Message message) {
               "argument", true};
     case Message::expectedReportValue:
       return {"expected_report_value", "expected all, ok or error", "", "argument", false};
+    case Message::expectedIpValue:
+      return {"expected_ip_value", "expected 4, 6 or any", "", "argument", false};
+    case Message::familyMissing:
+      return {"family_missing", "", "", "", true};
   }
   return {};
 }

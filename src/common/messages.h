@@ -15,6 +15,8 @@ enum class Message {
   nestedTooDeep,        // subject: the file name
   invalidArgument,      // subject: the argument
   expectedReportValue,  // subject: the argument
+  expectedIpValue,      // subject: the argument
+  familyMissing,        // subject: the platform's explanation, the whole text
 };
 
 // Writes the message; the caller holds consoleLock.

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace fanecho {
 
 inline constexpr std::uint32_t kMaxPayloadSize = 300;
@@ -29,6 +31,11 @@ struct RunSettings {
   // Non-zero: every line from now on is a JSON object. Changed and read
   // under consoleLock, so each line takes one form, decided as it is written.
   std::atomic<std::uint32_t> json{0};
+  // What names resolve to and whether a target with a colon is an IPv6
+  // address: 4 (the default), 6 or kFamilyAny. ipNamed is non-zero once /ip:
+  // has been given; target objects then carry their family.
+  std::atomic<std::uint32_t> ipFamily{4};
+  std::atomic<std::uint32_t> ipNamed{0};
 };
 
 // What the run came to: the counters change only under consoleLock, by the
@@ -53,9 +60,12 @@ enum class TargetKind : std::int32_t { address = 0, hostName = 1 };
 // One target, handed to its worker thread. Filled before the thread starts;
 // afterwards only the worker touches it, and only to store `address`.
 struct ProbeJob {
-  std::uint32_t address = 0;  // as packAddress makes it
-  std::string label;          // host name as typed, or the dotted address
+  // A name's job holds the family it may resolve to until it is resolved.
+  IpAddress address;
+  std::string label;  // host name as typed, or the address's text
   TargetKind kind = TargetKind::address;
+  // No echo request can be sent to this family here: the target fails unsent.
+  bool familyMissing = false;
 };
 
 // The data of every echo request: a greeting, then zeros.

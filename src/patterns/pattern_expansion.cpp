@@ -1,12 +1,15 @@
 #include "patterns/pattern_expansion.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "common/console.h"
 #include "common/messages.h"
 #include "common/run_settings.h"
 #include "common/text.h"
 #include "patterns/octet_set.h"
+#include "platform/platform.h"
+#include "report/target_label.h"
 
 namespace fanecho {
 
@@ -53,10 +56,173 @@ void expandPattern(std::string_view pattern, const AddressSink& sink) {
           octets[3] = static_cast<std::uint16_t>(d);
           char label[16];
           std::snprintf(label, sizeof label, "%d.%d.%d.%d", a, b, c, d);
-          sink(packAddress(octets), label);
+          sink(IpAddress::fromPacked(packAddress(octets)), label);
         }
       }
     }
+  }
+}
+
+namespace {
+
+int hexValue(char c) {
+  if (isDecimalDigit(c)) return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Four decimal fields of 0 to 255, the whole text: an IPv6 address's tail.
+bool parseDottedTail(std::string_view text, std::uint8_t octets[4]) {
+  std::size_t position = 0;
+  for (int field = 0; field < 4; ++field) {
+    if (field != 0) {
+      if (position >= text.size() || text[position] != '.') return false;
+      ++position;
+    }
+    const std::size_t start = position;
+    unsigned value = 0;
+    while (position < text.size() && isDecimalDigit(text[position]) && position - start < 3) {
+      value = value * 10 + static_cast<unsigned>(text[position] - '0');
+      ++position;
+    }
+    if (position == start || value > 255) return false;
+    octets[field] = static_cast<std::uint8_t>(value);
+  }
+  return position == text.size();
+}
+
+// Hexadecimal digits from `position`: false when there are none.
+bool readHex(std::string_view text, std::size_t& position, std::uint32_t& value) {
+  const std::size_t start = position;
+  value = 0;
+  while (position < text.size() && hexValue(text[position]) >= 0) {
+    if (value <= 0xFFFF) value = value * 16 + static_cast<std::uint32_t>(hexValue(text[position]));
+    ++position;
+  }
+  if (value > 0xFFFF) value = 0xFFFF;
+  return position != start;
+}
+
+}  // namespace
+
+bool parseIpv6Address(std::string_view text, std::uint8_t bytes[16]) {
+  std::uint16_t groups[8] = {};
+  int count = 0;
+  int gap = -1;  // where "::" stands, in groups
+  std::size_t position = 0;
+  if (text.substr(0, 2) == "::") {
+    gap = 0;
+    position = 2;
+  }
+  while (position < text.size()) {
+    const std::size_t start = position;
+    while (position < text.size() && hexValue(text[position]) >= 0) ++position;
+    if (position < text.size() && text[position] == '.') {
+      std::uint8_t octets[4];
+      if (count > 6 || !parseDottedTail(text.substr(start), octets)) return false;
+      groups[count++] = static_cast<std::uint16_t>(octets[0] << 8 | octets[1]);
+      groups[count++] = static_cast<std::uint16_t>(octets[2] << 8 | octets[3]);
+      position = text.size();
+      break;
+    }
+    if (position == start || position - start > 4 || count == 8) return false;
+    std::uint32_t value = 0;
+    for (std::size_t i = start; i < position; ++i) value = value * 16 + hexValue(text[i]);
+    groups[count++] = static_cast<std::uint16_t>(value);
+    if (position == text.size()) break;
+    if (text[position] != ':') return false;
+    ++position;
+    if (position < text.size() && text[position] == ':') {
+      if (gap >= 0) return false;
+      gap = count;
+      ++position;
+    } else if (position == text.size()) {
+      return false;  // one colon at the end
+    }
+  }
+  if (gap < 0 ? count != 8 : count > 7) return false;
+  std::uint16_t full[8] = {};
+  const int tail = gap < 0 ? 0 : count - gap;
+  for (int i = 0; i < count - tail; ++i) full[i] = groups[i];
+  for (int i = 0; i < tail; ++i) full[8 - tail + i] = groups[count - tail + i];
+  for (int i = 0; i < 8; ++i) {
+    bytes[2 * i] = static_cast<std::uint8_t>(full[i] >> 8);
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(full[i]);
+  }
+  return true;
+}
+
+bool parseIpv6Pattern(std::string_view pattern, Ipv6Pattern& parsed) {
+  pattern = pattern.substr(0, pattern.find('\0'));
+  std::string_view text = pattern;
+  parsed.zone = {};
+  if (const std::size_t percent = pattern.find('%'); percent != std::string_view::npos) {
+    text = pattern.substr(0, percent);
+    parsed.zone = pattern.substr(percent + 1);
+    if (parsed.zone.empty()) return false;
+  }
+  parsed.base = IpAddress{};
+  parsed.base.family = 6;
+  parsed.lastGroups.assign(0x10000, false);
+  const std::size_t lastColon = text.rfind(':');
+  if (lastColon == std::string_view::npos) return false;
+  const std::string_view last = text.substr(lastColon + 1);
+  if (last.empty() || last.find('.') != std::string_view::npos) {
+    // Ends in "::" or in an IPv4 tail: one address.
+    if (!parseIpv6Address(text, parsed.base.bytes)) return false;
+    parsed.lastGroups[parsed.base.bytes[14] << 8 | parsed.base.bytes[15]] = true;
+    parsed.base.bytes[14] = parsed.base.bytes[15] = 0;
+    return true;
+  }
+  std::string head(text.substr(0, lastColon + 1));
+  head.push_back('0');
+  if (!parseIpv6Address(head, parsed.base.bytes)) return false;
+  std::size_t position = 0;
+  for (;;) {
+    std::uint32_t low;
+    if (!readHex(last, position, low)) return false;
+    std::uint32_t high = low;
+    if (position < last.size() && last[position] == '-') {
+      ++position;
+      if (!readHex(last, position, high)) return false;
+      if (high < low) std::swap(low, high);
+    }
+    for (std::uint32_t v = low; v <= high; ++v) parsed.lastGroups[v] = true;
+    if (position == last.size()) return true;
+    if (last[position] != ',') return false;
+    ++position;
+  }
+}
+
+void expandIpv6Pattern(std::string_view pattern, const AddressSink& sink) {
+  Ipv6Pattern parsed;
+  bool legal = parseIpv6Pattern(pattern, parsed);
+  if (legal && !parsed.zone.empty()) {
+    std::uint32_t index = 0;
+    bool numeric = true;
+    for (char c : parsed.zone) {
+      if (!isDecimalDigit(c)) numeric = false;
+      if (numeric && index < 0x10000000u) index = index * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    if (!numeric) index = platform.interfaceIndex(std::string(parsed.zone).c_str());
+    parsed.base.scopeId = index;
+    legal = index != 0;
+  }
+  if (!legal) {
+    ConsoleGuard guard;
+    writeMessage(Message::illegalAddress, pattern);
+    return;
+  }
+  IpAddress address = parsed.base;
+  for (std::uint32_t v = 0; v <= 0xFFFF; ++v) {
+    if (!parsed.lastGroups[v]) continue;
+    address.bytes[14] = static_cast<std::uint8_t>(v >> 8);
+    address.bytes[15] = static_cast<std::uint8_t>(v);
+    char text[kAddressTextSize];
+    std::string label(text, formatAddress(address, text));
+    if (!parsed.zone.empty()) label.append("%").append(parsed.zone);
+    sink(address, label);
   }
 }
 

@@ -3,6 +3,7 @@
 // the table: src/platform/linux and src/platform/win32.
 #pragma once
 
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,6 +14,29 @@ using ThreadRoutine = void (*)(void* argument);
 using IcmpHandle = std::intptr_t;
 
 enum class ThreadPriority { normal, belowNormal };
+
+// An IPv4 or IPv6 address. IPv4 fills the first four bytes; its packed
+// value (see packAddress) is those bytes read as one word in memory order.
+struct IpAddress {
+  std::uint8_t family = 4;      // 4 or 6; 0 in a name's job: either, not resolved yet
+  std::uint8_t bytes[16] = {};  // network byte order
+  std::uint32_t scopeId = 0;    // IPv6 zone as an interface index; 0: none
+
+  static IpAddress fromPacked(std::uint32_t packed) {
+    IpAddress address;
+    for (int i = 0; i < 4; ++i) address.bytes[i] = static_cast<std::uint8_t>(packed >> (8 * i));
+    return address;
+  }
+  std::uint32_t packed() const {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  }
+  friend auto operator<=>(const IpAddress&, const IpAddress&) = default;
+};
+
+// Which addresses a name may resolve to: the first IPv4 one, the first IPv6
+// one, or the first of either in the resolver's own order.
+inline constexpr std::uint8_t kFamilyAny = 0;
 
 // The first reply record of one echo request, shaped like the ICMP helper
 // API's ICMP_ECHO_REPLY. Status 0 means an echo reply arrived.
@@ -48,23 +72,29 @@ struct PlatformOps {
   bool (*startSockets)();
   void (*stopSockets)();
 
-  // First IPv4 address of a name, octet 0 being the first dotted field.
-  bool (*resolveName)(const char* name, std::uint8_t octets[4]);
-  // Host name of an address (network byte order in memory); empty when none.
-  // Longer names are cut to size - 1 characters.
-  void (*reverseName)(std::uint32_t address, char* name, std::size_t size);
+  // First address of a name in `family` (4, 6 or kFamilyAny).
+  bool (*resolveName)(const char* name, std::uint8_t family, IpAddress& address);
+  // Host name of an address; empty when none. Longer names are cut to
+  // size - 1 characters.
+  void (*reverseName)(const IpAddress& address, char* name, std::size_t size);
+  // The index of a network interface named in an IPv6 zone; 0 when none.
+  std::uint32_t (*interfaceIndex)(const char* name);
 
-  // Null when echo requests can be sent; otherwise a one-line explanation of
-  // why not and how to fix it. Asked once, before the first worker starts.
-  const char* (*icmpProblem)();
-  IcmpHandle (*icmpCreate)();
+  // Null when echo requests to addresses of `family` (4 or 6) can be sent;
+  // otherwise a one-line explanation of why not and how to fix it, and
+  // familyMissing says whether the system lacks that family's echo outright
+  // (no IPv6 in the kernel, no ICMPv6 helper). Asked once per family, before
+  // the first worker of that family starts.
+  const char* (*icmpProblem)(std::uint8_t family, bool& familyMissing);
+  // A handle for requests to addresses of `family`.
+  IcmpHandle (*icmpCreate)(std::uint8_t family);
   // Sends one echo request with `request` (at most kLargestRequest bytes) as
   // data and waits up to timeoutMs for its reply. Returns the number of reply
   // records (0 or 1) and fills `reply`; the echoed data is copied into
   // dataArea (at most dataAreaSize bytes) and reply.Data points there. A
   // request that could not be sent for a local, passing reason returns at
   // once with Status kIpNoResources.
-  std::uint32_t (*icmpSendEcho)(IcmpHandle handle, std::uint32_t address, const void* request,
+  std::uint32_t (*icmpSendEcho)(IcmpHandle handle, const IpAddress& address, const void* request,
                                 std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
                                 std::size_t dataAreaSize, std::uint32_t timeoutMs);
   void (*icmpClose)(IcmpHandle handle);

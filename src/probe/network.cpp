@@ -50,17 +50,17 @@ class LookupSlots {
 
 }  // namespace
 
-int resolveHostName(const char* name, std::uint16_t octets[4]) {
-  std::uint8_t bytes[4];
+int resolveHostName(const char* name, std::uint8_t family, IpAddress& address) {
+  IpAddress found;
   {
     LookupSlots slot;
-    if (!platform.resolveName(name, bytes)) return 0;
+    if (!platform.resolveName(name, family, found)) return 0;
   }
-  for (int i = 0; i < 4; ++i) octets[i] = bytes[i];
+  address = found;
   return 1;
 }
 
-int reverseLookup(std::uint32_t address, char* name) {
+int reverseLookup(const IpAddress& address, char* name) {
   name[0] = '\0';
   LookupSlots slot;
   platform.reverseName(address, name, kNameBufferSize);

@@ -17,12 +17,12 @@ inline constexpr std::uint32_t kMaxLookupsInFlight = 64;
 int startNetwork();
 void stopNetwork();
 
-// 1 and the four octets of the first IPv4 address of `name`; 0 (octets
-// untouched) when the name is not found.
-int resolveHostName(const char* name, std::uint16_t octets[4]);
+// 1 and the first address of `name` in `family` (4, 6 or kFamilyAny); 0
+// (address untouched) when the name is not found.
+int resolveHostName(const char* name, std::uint8_t family, IpAddress& address);
 
 // Always 1: `name` (kNameBufferSize bytes) holds the host name of the address,
 // cut to 99 characters, or the empty text when none is found.
-int reverseLookup(std::uint32_t address, char* name);
+int reverseLookup(const IpAddress& address, char* name);
 
 }  // namespace fanecho

@@ -66,8 +66,7 @@ bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
 // Out of line, like reportUntranslated and probeAddress below: a waiting
 // worker's stack holds the frames of the wait alone, and with them fits the
 // one page that glibc's thread record starts.
-[[gnu::noinline]] void reportVerdict(const ProbeJob& job, const std::uint16_t resolvedOctets[4],
-                                     const ProbeTally& tally) {
+[[gnu::noinline]] void reportVerdict(const ProbeJob& job, const ProbeTally& tally) {
   const Verdict verdict = judge(tally);
   // Look the name up before taking the lock: a slow resolver then holds up
   // this worker alone, not every line of the run.
@@ -109,12 +108,12 @@ bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
       return;
     case Verdict::invalidData:
       if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
-      writeTargetLabel(line, job, resolvedOctets, knownName, reverseLookup);
+      writeTargetLabel(line, job, knownName, reverseLookup);
       line.text(" replied with invalid data").end();
       return;
     case Verdict::good:
       if (settings.reportSuccesses.load(std::memory_order_relaxed) == 0) return;
-      writeTargetLabel(line, job, resolvedOctets, knownName, reverseLookup);
+      writeTargetLabel(line, job, knownName, reverseLookup);
       line.text(" is ok");
       if (settings.verbose.load(std::memory_order_relaxed) != 0) {
         if (tally.attemptCount <= 1) {
@@ -132,7 +131,12 @@ bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
 
 // Pauses between tries of a request that could not leave this machine:
 // short at first, then longer, and never two workers in step.
-std::uint32_t retryPauseMs(std::uint32_t tries, std::uint32_t address) {
+std::uint32_t retryPauseMs(std::uint32_t tries, const IpAddress& target) {
+  std::uint32_t address = target.packed();
+  for (int i = 4; i < 16; i += 4) {
+    address ^= static_cast<std::uint32_t>(target.bytes[i] | target.bytes[i + 1] << 8 |
+                                          target.bytes[i + 2] << 16 | target.bytes[i + 3] << 24);
+  }
   const std::uint32_t base = tries < 7 ? 1u << tries : 128u;
   std::uint32_t mix = (address ^ tries * 0x9E3779B9u) * 0x85EBCA6Bu;
   mix ^= mix >> 13;
@@ -142,7 +146,7 @@ std::uint32_t retryPauseMs(std::uint32_t tries, std::uint32_t address) {
 // Sends one echo request and waits for its reply, as icmpSendEcho does,
 // trying again while the request cannot leave this machine. Status is
 // kIpNoResources only when the time-out passed without a send.
-std::uint32_t sendEcho(IcmpHandle handle, std::uint32_t address, std::uint32_t payloadSize,
+std::uint32_t sendEcho(IcmpHandle handle, const IpAddress& address, std::uint32_t payloadSize,
                        EchoReply& reply, std::uint8_t* dataArea, std::size_t dataAreaSize,
                        std::uint32_t timeoutMs) {
   // A local shortage (a full neighbour table or queue) is no word from the
@@ -174,10 +178,10 @@ std::uint32_t sendEcho(IcmpHandle handle, std::uint32_t address, std::uint32_t p
 
 // The requests to one target, in a frame apart from the one that reports:
 // a waiting worker's stack then holds the deeper of the two, not both.
-[[gnu::noinline]] ProbeTally probeAddress(std::uint32_t address) {
+[[gnu::noinline]] ProbeTally probeAddress(const IpAddress& address) {
   ProbeTally tally;
   bool unsent = false;
-  const IcmpHandle handle = platform.icmpCreate();
+  const IcmpHandle handle = platform.icmpCreate(address.family);
   while (tally.attemptCount < settings.echoCount.load(std::memory_order_relaxed)) {
     // One read of the size per attempt: the request and the check of its
     // reply must agree even if /size: changes meanwhile.
@@ -200,17 +204,15 @@ std::uint32_t sendEcho(IcmpHandle handle, std::uint32_t address, std::uint32_t p
 
 void probeTarget(void* argument) {
   ProbeJob& job = *static_cast<ProbeJob*>(argument);
-  std::uint16_t resolvedOctets[4] = {0, 0, 0, 0};
   if (job.kind == TargetKind::hostName) {
-    if (!resolveHostName(job.label.c_str(), resolvedOctets)) {
+    if (!resolveHostName(job.label.c_str(), job.address.family, job.address)) {
       reportUntranslated(job);
       return;
     }
-    job.address = packAddress(resolvedOctets);
   }
-
-  const ProbeTally tally = probeAddress(job.address);
-  reportVerdict(job, resolvedOctets, tally);
+  // No request can leave for this family here: the target fails unsent.
+  const ProbeTally tally = job.familyMissing ? ProbeTally{} : probeAddress(job.address);
+  reportVerdict(job, tally);
 }
 
 void reportUnprobedTarget(const ProbeJob& job) {

@@ -1,9 +1,8 @@
 #include "probe/target_object.h"
 
-#include <cstdio>
-
 #include "common/json.h"
 #include "probe/network.h"
+#include "report/target_label.h"
 
 namespace fanecho {
 
@@ -33,11 +32,16 @@ void writeTargetObject(ConsoleLine& line, const ProbeJob& job, TargetResult resu
   if (result == TargetResult::notTranslated) {
     object.null("address");
   } else {
-    char dotted[16];
-    const int length = std::snprintf(dotted, sizeof dotted, "%u.%u.%u.%u", job.address & 0xFFu,
-                                     job.address >> 8 & 0xFFu, job.address >> 16 & 0xFFu,
-                                     job.address >> 24 & 0xFFu);
-    object.text("address", std::string_view(dotted, static_cast<std::size_t>(length)));
+    char text[kAddressTextSize];
+    object.text("address", std::string_view(text, formatAddress(job.address, text)));
+  }
+  // Once /ip: has been given; null for a name that might have taken either.
+  if (settings.ipNamed.load(std::memory_order_relaxed) != 0) {
+    if (job.address.family == kFamilyAny) {
+      object.null("family");
+    } else {
+      object.number("family", job.address.family);
+    }
   }
   // The reverse name where a verbose text line shows it: an address that
   // replied.

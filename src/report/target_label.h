@@ -1,6 +1,7 @@
 // How a result line names its target.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/console.h"
@@ -10,13 +11,22 @@ namespace fanecho {
 
 // Fills `name` (kNameBufferSize bytes) with the host name of an address, or
 // the empty text; the probe layer's reverseLookup.
-using ReverseLookup = int (*)(std::uint32_t address, char* name);
+using ReverseLookup = int (*)(const IpAddress& address, char* name);
+
+// The longest address text with its NUL: an IPv6 address with an IPv4 tail.
+inline constexpr std::size_t kAddressTextSize = 46;
+
+// Writes an address as text: dotted decimal for IPv4, RFC 5952 for IPv6
+// (lower-case hex, no leading zeros, the longest run of two or more zero
+// groups as "::", the first of equal runs, and an IPv4-mapped address with a
+// dotted tail). Returns the length, without the NUL.
+std::size_t formatAddress(const IpAddress& address, char (&text)[kAddressTextSize]);
 
 // Writes the label, and in verbose mode its address part: the resolved
 // address of a host name, or the reverse name of a pattern address, which
 // the caller may have looked up already (null: look it up here through
 // `lookup`). The caller holds consoleLock.
-void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const std::uint16_t resolvedOctets[4],
-                      const char* reverseName, ReverseLookup lookup);
+void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const char* reverseName,
+                      ReverseLookup lookup);
 
 }  // namespace fanecho

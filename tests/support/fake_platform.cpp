@@ -1,10 +1,12 @@
 #include "fake_platform.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "app/dispatch.h"
+#include "patterns/pattern_expansion.h"
 
 namespace fanecho::testing {
 
@@ -18,15 +20,20 @@ struct FakeOps {
   static bool startSockets() { return true; }
   static void stopSockets() {}
 
-  static bool resolveName(const char* name, std::uint8_t octets[4]) {
+  static bool resolveName(const char* name, std::uint8_t family, IpAddress& address) {
     std::lock_guard<std::mutex> lock(fakeMutex);
     auto found = active->hosts_.find(name);
     if (found == active->hosts_.end()) return false;
-    std::memcpy(octets, found->second.data(), 4);
-    return true;
+    for (const IpAddress& candidate : found->second) {
+      if (family == kFamilyAny || candidate.family == family) {
+        address = candidate;
+        return true;
+      }
+    }
+    return false;
   }
 
-  static void reverseName(std::uint32_t address, char* name, std::size_t size) {
+  static void reverseName(const IpAddress& address, char* name, std::size_t size) {
     std::lock_guard<std::mutex> lock(fakeMutex);
     auto found = active->reverse_.find(address);
     if (found == active->reverse_.end()) {
@@ -36,9 +43,17 @@ struct FakeOps {
     std::snprintf(name, size, "%s", found->second.c_str());
   }
 
-  static const char* icmpProblem() { return nullptr; }
+  static std::uint32_t interfaceIndex(const char* name) {
+    return std::string(name) == "eth0" ? 2 : 0;
+  }
 
-  static IcmpHandle icmpCreate() {
+  static const char* icmpProblem(std::uint8_t family, bool& familyMissing) {
+    active->problemFamilies.push_back(family);
+    familyMissing = family == 6 && active->ipv6Missing;
+    return familyMissing ? "IPv6 echo is not available on this system" : nullptr;
+  }
+
+  static IcmpHandle icmpCreate(std::uint8_t) {
     std::lock_guard<std::mutex> lock(fakeMutex);
     ++active->openHandles;
     return ++active->createdHandles;
@@ -49,7 +64,7 @@ struct FakeOps {
     --active->openHandles;
   }
 
-  static std::uint32_t icmpSendEcho(IcmpHandle, std::uint32_t address, const void* request,
+  static std::uint32_t icmpSendEcho(IcmpHandle, const IpAddress& address, const void* request,
                                     std::uint16_t requestSize, EchoReply* reply,
                                     std::uint8_t* dataArea, std::size_t dataAreaSize,
                                     std::uint32_t timeoutMs) {
@@ -150,6 +165,7 @@ FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
       .stopSockets = FakeOps::stopSockets,
       .resolveName = FakeOps::resolveName,
       .reverseName = FakeOps::reverseName,
+      .interfaceIndex = FakeOps::interfaceIndex,
       .icmpProblem = FakeOps::icmpProblem,
       .icmpCreate = FakeOps::icmpCreate,
       .icmpSendEcho = FakeOps::icmpSendEcho,
@@ -176,20 +192,32 @@ FakePlatform::~FakePlatform() {
 
 void FakePlatform::addHost(const std::string& name, std::uint8_t a, std::uint8_t b, std::uint8_t c,
                            std::uint8_t d) {
-  hosts_[name] = {a, b, c, d};
+  hosts_[name].push_back(addressOf(a, b, c, d));
 }
 
-void FakePlatform::addReverseName(std::uint32_t address, const std::string& name) {
+void FakePlatform::addHost(const std::string& name, const IpAddress& address) {
+  hosts_[name].push_back(address);
+}
+
+void FakePlatform::addReverseName(const IpAddress& address, const std::string& name) {
   reverse_[address] = name;
 }
 
-void FakePlatform::script(std::uint32_t address, std::vector<ScriptedReply> replies) {
+void FakePlatform::script(const IpAddress& address, std::vector<ScriptedReply> replies) {
   scripts_[address] = std::deque<ScriptedReply>(replies.begin(), replies.end());
 }
 
-std::uint32_t addressOf(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+IpAddress addressOf(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
   const std::uint16_t octets[4] = {a, b, c, d};
-  return packAddress(octets);
+  return IpAddress::fromPacked(packAddress(octets));
+}
+
+IpAddress ipv6Of(const char* text, std::uint32_t scopeId) {
+  IpAddress address;
+  address.family = 6;
+  address.scopeId = scopeId;
+  if (!parseIpv6Address(text, address.bytes)) std::abort();
+  return address;
 }
 
 RunResult runWith(FakePlatform& fake, const std::vector<std::string>& arguments) {

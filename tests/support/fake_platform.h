@@ -36,7 +36,7 @@ struct StartedThread {
 };
 
 struct SentRequest {
-  std::uint32_t address;
+  IpAddress address;
   std::uint16_t size;
   std::uint32_t timeoutMs;
 };
@@ -52,9 +52,11 @@ class FakePlatform {
 
   void addHost(const std::string& name, std::uint8_t a, std::uint8_t b, std::uint8_t c,
                std::uint8_t d);
-  void addReverseName(std::uint32_t address, const std::string& name);
+  // A name's addresses, in the resolver's order.
+  void addHost(const std::string& name, const IpAddress& address);
+  void addReverseName(const IpAddress& address, const std::string& name);
   // Replies for the attempts to `address`, in order; later attempts time out.
-  void script(std::uint32_t address, std::vector<ScriptedReply> replies);
+  void script(const IpAddress& address, std::vector<ScriptedReply> replies);
   // Every address answers at once unless scripted otherwise.
   bool answerUnscripted = true;
 
@@ -62,6 +64,8 @@ class FakePlatform {
   int failingStarts = 0;                        // this many thread starts fail, then they succeed
   std::map<std::string, int> failingStartsFor;  // by label: how many starts fail
   bool failWaits = false;
+  bool ipv6Missing = false;                   // the system has no IPv6 echo
+  std::vector<std::uint8_t> problemFamilies;  // families icmpProblem was asked about
 
   std::string output;
   std::string errors;   // standard error
@@ -77,13 +81,15 @@ class FakePlatform {
   friend struct FakeOps;
   PlatformOps saved_;
   FakePlatform* previous_;
-  std::map<std::string, std::vector<std::uint8_t>> hosts_;
-  std::map<std::uint32_t, std::string> reverse_;
-  std::map<std::uint32_t, std::deque<ScriptedReply>> scripts_;
+  std::map<std::string, std::vector<IpAddress>> hosts_;
+  std::map<IpAddress, std::string> reverse_;
+  std::map<IpAddress, std::deque<ScriptedReply>> scripts_;
 };
 
-// The value packAddress gives for a.b.c.d.
-std::uint32_t addressOf(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
+// The IPv4 address a.b.c.d.
+IpAddress addressOf(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d);
+// An IPv6 address from its text (which must parse); `scopeId` as its zone.
+IpAddress ipv6Of(const char* text, std::uint32_t scopeId = 0);
 
 // Runs fanecho's whole sequence over the arguments (program name added).
 struct RunResult {

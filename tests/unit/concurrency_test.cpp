@@ -50,12 +50,12 @@ class FirstPatternGate {
   bool inTime() const { return inTime_; }
 
  private:
-  static bool isHeld(std::uint32_t address) {
-    // 10.0.0-3.x: the first octet is the lowest byte, the third the next-to-top.
-    return (address & 0xFFFFu) == 0x000Au && ((address >> 16) & 0xFFu) < 4;
+  static bool isHeld(const IpAddress& address) {
+    // 10.0.0-3.x
+    return address.bytes[0] == 10 && address.bytes[1] == 0 && address.bytes[2] < 4;
   }
 
-  static std::uint32_t heldSend(IcmpHandle handle, std::uint32_t address, const void* request,
+  static std::uint32_t heldSend(IcmpHandle handle, const IpAddress& address, const void* request,
                                 std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
                                 std::size_t dataAreaSize, std::uint32_t timeoutMs) {
     FirstPatternGate& gate = *instance_;
@@ -129,7 +129,7 @@ TEST(Concurrency, SettingsChangeWhileThousandsOfWorkersRun) {
   std::map<std::string, Kind> kinds;
   for (int third = 0; third < 8; ++third) {
     for (int fourth = 0; fourth < 256; ++fourth) {
-      const std::uint32_t address =
+      const IpAddress address =
           addressOf(10, 0, static_cast<std::uint8_t>(third), static_cast<std::uint8_t>(fourth));
       const Kind kind = kindOf(third, fourth);
       kinds["10.0." + std::to_string(third) + "." + std::to_string(fourth)] = kind;
@@ -251,7 +251,7 @@ TEST(Concurrency, SettingsChangeWhileThousandsOfWorkersRun) {
   // The held workers sent their first request with the settings they were
   // started under and the second with the settings applied meanwhile; the
   // reply to each was checked against what that request sent.
-  std::map<std::uint32_t, std::vector<testing::SentRequest>> sent;
+  std::map<IpAddress, std::vector<testing::SentRequest>> sent;
   for (const auto& request : fake.requests) sent[request.address].push_back(request);
   for (int third = 0; third < 4; ++third) {
     for (int fourth = 0; fourth < 256; ++fourth) {

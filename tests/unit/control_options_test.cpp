@@ -94,6 +94,25 @@ TEST_F(Options, ReportValuesAreWholeWordsInAnyCase) {
   }
 }
 
+TEST_F(Options, IpFamilyValuesInAnyCase) {
+  struct Case {
+    const char* argument;
+    std::uint32_t family;
+  };
+  const Case cases[] = {
+      {"/ip:6", 6}, {"-IP:any", kFamilyAny}, {"/ip:ANY", kFamilyAny}, {"/Ip:4", 4}};
+  for (const Case& c : cases) {
+    settings.ipFamily = 9;
+    EXPECT_EQ(apply(c.argument), "") << c.argument;
+    EXPECT_EQ(settings.ipFamily.load(), c.family) << c.argument;
+    EXPECT_EQ(settings.ipNamed.load(), 1u) << c.argument;
+  }
+  for (const char* bad : {"/ip:", "/ip:5", "/ip:46", "/ip:6 ", "/ip:anyone", "/ip:v6"}) {
+    EXPECT_EQ(apply(bad), "expected 4, 6 or any\n") << bad;
+    EXPECT_EQ(settings.ipFamily.load(), 4u) << bad;
+  }
+}
+
 TEST_F(Options, NumbersReachTheirSettings) {
   apply("/timeout:");
   EXPECT_EQ(settings.timeoutMs.load(), 0u);

@@ -84,8 +84,10 @@ TEST_F(Expansion, AddressesComeInAscendingOrderWithTheFourthFieldFastest) {
 TEST_F(Expansion, AddressValueHoldsTheOctetsInNetworkOrder) {
   launchPatternProbes("1.2.3.4", *table);
   ASSERT_EQ(fake.started.size(), 1u);
+  EXPECT_EQ(fake.started[0].job.address.family, 4);
+  EXPECT_EQ(fake.started[0].job.address.packed(), 0x04030201u);
   std::uint8_t bytes[4];
-  std::memcpy(bytes, &fake.started[0].job.address, 4);
+  std::memcpy(bytes, fake.started[0].job.address.bytes, 4);
   EXPECT_EQ(bytes[0], 1);
   EXPECT_EQ(bytes[1], 2);
   EXPECT_EQ(bytes[2], 3);
@@ -127,6 +129,78 @@ TEST_F(Expansion, IllegalPatternsStartNothing) {
   EXPECT_EQ(table->workerCount(), 0u);
 }
 
+// Every text form of RFC 4291 in; RFC 5952 out, as labels show it.
+TEST_F(Expansion, Ipv6LabelsInOrder) {
+  struct Case {
+    const char* pattern;
+    std::vector<std::string> labels;
+  };
+  const Case cases[] = {
+      {"2001:db8::1-3,200", {"2001:db8::1", "2001:db8::2", "2001:db8::3", "2001:db8::200"}},
+      {"2001:db8::5-3,4", {"2001:db8::3", "2001:db8::4", "2001:db8::5"}},
+      {"2001:0DB8:0000:0000:0000:0000:0000:0001", {"2001:db8::1"}},
+      {"2001:db8::12345", {"2001:db8::ffff"}},
+      {"2001:db8::fffe-1ffff", {"2001:db8::fffe", "2001:db8::ffff"}},
+      {"::ffff:10.1.2.3", {"::ffff:10.1.2.3"}},
+      {"::10.1.2.3", {"::a01:203"}},
+      {"::", {"::"}},
+      {"::0-1", {"::", "::1"}},
+      {"1::", {"1::"}},
+      {"1:0:0:2:0:0:3:4", {"1::2:0:0:3:4"}},
+      {"1:0:0:2:0:0:0:4", {"1:0:0:2::4"}},
+      {"2001:db8:0:1:1:1:1:1", {"2001:db8:0:1:1:1:1:1"}},
+      {"1:2:3:4:5:6:7::", {"1:2:3:4:5:6:7:0"}},
+      {"fe80::1%eth0", {"fe80::1%eth0"}},
+      {"fe80::1-2%7", {"fe80::1%7", "fe80::2%7"}},
+  };
+  for (const Case& c : cases) {
+    FakePlatform local;
+    local.threadMode = ThreadMode::record;
+    auto fresh = std::make_unique<WorkerTable>();
+    launchIpv6Probes(c.pattern, *fresh);
+    std::vector<std::string> got;
+    for (const auto& s : local.started) {
+      got.push_back(s.job.label);
+      EXPECT_EQ(s.job.address.family, 6) << c.pattern;
+    }
+    EXPECT_EQ(got, c.labels) << c.pattern;
+    EXPECT_EQ(local.output, "") << c.pattern;
+  }
+  launchIpv6Probes("fe80::1%eth0", *table);
+  launchIpv6Probes("2001:db8::1:0:a", *table);
+  ASSERT_EQ(fake.started.size(), 2u);
+  EXPECT_EQ(fake.started[0].job.address, testing::ipv6Of("fe80::1", 2));
+  EXPECT_EQ(fake.started[1].job.address, testing::ipv6Of("2001:db8:0:0:0:1:0:a"));
+}
+
+TEST_F(Expansion, IllegalIpv6AddressesStartNothing) {
+  for (const char* pattern : {"2001:db8::1::2",
+                              "1:2:3:4:5:6:7:8:9",
+                              "1:2:3:4:5:6:7",
+                              "12345::1",
+                              "2001:db8::g",
+                              ":1::2",
+                              "1::2:",
+                              ":::",
+                              "::1-",
+                              "::1,",
+                              "::-1",
+                              "::1 x",
+                              "::ffff:1.2.3.256",
+                              "::1.2.3",
+                              "::1.2.3.4.5",
+                              "1:2:3:4:5:6:7:1.2.3.4",
+                              "fe80::1%",
+                              "fe80::1%nosuch",
+                              "x:1",
+                              "1:2::3-4:5"}) {
+    fake.output.clear();
+    launchIpv6Probes(pattern, *table);
+    EXPECT_EQ(fake.output, "illegal IP address\n") << pattern;
+  }
+  EXPECT_EQ(table->workerCount(), 0u);
+}
+
 TEST_F(Expansion, TheLimitRefusesEveryFurtherAddressInOrder) {
   launchPatternProbes("10.0.0-39.0-255", *table);
   EXPECT_EQ(table->workerCount(), 10000u);
@@ -152,6 +226,13 @@ TEST_F(Expansion, ThePatternThatCrossesTheLimitIsCutWhereTheTableFills) {
             "too many addresses; ignoring 1.2.3.3\n"
             "too many addresses; ignoring 1.2.3.4\n"
             "too many addresses; ignoring 1.2.3.5\n");
+
+  // IPv6 addresses share the one limit and its line.
+  fake.output.clear();
+  launchIpv6Probes("2001:db8::9-a", *table);
+  EXPECT_EQ(fake.output,
+            "too many addresses; ignoring 2001:db8::9\n"
+            "too many addresses; ignoring 2001:db8::a\n");
 }
 
 }  // namespace

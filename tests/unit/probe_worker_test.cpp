@@ -31,7 +31,7 @@ class Worker : public ::testing::Test {
   }
 
   FakePlatform fake;
-  const std::uint32_t target = addressOf(10, 1, 2, 3);
+  const IpAddress target = addressOf(10, 1, 2, 3);
 };
 
 TEST_F(Worker, VerdictsAndTheirLines) {
@@ -122,6 +122,32 @@ TEST_F(Worker, VerboseLabels) {
   probeTarget(&named);
   EXPECT_EQ(fake.output, "router (10.0.7.1) replied with invalid data\n");
   EXPECT_EQ(named.address, addressOf(10, 0, 7, 1));
+
+  // A name's job asks for its family: IPv6 alone, or whichever comes first.
+  fake.addHost("dual", 10, 0, 7, 9);
+  fake.addHost("dual", testing::ipv6Of("2001:db8:0:0:1::5"));
+  fake.addHost("v6only", testing::ipv6Of("2001:db8::6"));
+  struct Case {
+    const char* name;
+    std::uint8_t family;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"dual", 6, "dual (2001:db8::1:0:0:5) is ok; RTT = 0 msec\n"},
+      {"dual", kFamilyAny, "dual (10.0.7.9) is ok; RTT = 0 msec\n"},
+      {"v6only", kFamilyAny, "v6only (2001:db8::6) is ok; RTT = 0 msec\n"},
+      {"v6only", 4, "v6only could not be translated\n"},
+  };
+  settings.echoCount = 1;
+  for (const Case& c : cases) {
+    fake.output.clear();
+    ProbeJob job;
+    job.label = c.name;
+    job.kind = TargetKind::hostName;
+    job.address.family = c.family;
+    probeTarget(&job);
+    EXPECT_EQ(fake.output, c.line) << c.name << " " << int{c.family};
+  }
 }
 
 TEST_F(Worker, ReverseNamesAreCutTo99Characters) {

@@ -223,6 +223,78 @@ TEST(Run, JsonFromTheMomentItIsRead) {
             "\n");
 }
 
+// Without /ip: a colon changes nothing; after /ip:6 or /ip:any a target
+// with one is an IPv6 address whatever its first character, and dotted
+// patterns stay IPv4.
+TEST(Run, IpFamilyRoutesAndResolves) {
+  FakePlatform fake;
+  fake.addHost("dual", 10, 0, 0, 4);
+  fake.addHost("dual", testing::ipv6Of("2001:db8::4"));
+  fake.addHost("v4only", 10, 0, 0, 5);
+  fake.script(testing::ipv6Of("2001:db8::2"), {{Reply::none}});
+  fake.addReverseName(testing::ipv6Of("2001:db8::1"), "one.example");
+  const auto run = runWith(fake, {"/report:all", "::1", "2001:db8::1", "dual", "/ip:6", "::1",
+                                  "2001:db8::1-2", "10.0.0.1", "dual", "v4only", "/verbose",
+                                  "/ip:any", "2001:db8::1", "dual", "v4only", "/ip:bad"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output,
+            "::1 could not be translated\n"
+            "illegal IP address\n"
+            "dual is ok\n"
+            "::1 is ok\n"
+            "2001:db8::1 is ok\n"
+            "2001:db8::2 could not be reached\n"
+            "10.0.0.1 is ok\n"
+            "dual is ok\n"
+            "v4only could not be translated\n"
+            "2001:db8::1 (one.example) is ok; RTT = 0 msec\n"
+            "dual (10.0.0.4) is ok; RTT = 0 msec\n"
+            "v4only (10.0.0.5) is ok; RTT = 0 msec\n"
+            "expected 4, 6 or any\n"
+            "\n"
+            "#machines sent / replied / timed-out = 11 / 8 / 3\n");
+  // The permission is asked once for each family, when it is first needed.
+  EXPECT_EQ(fake.problemFamilies, (std::vector<std::uint8_t>{4, 6}));
+}
+
+// Where the system has no IPv6 echo, one line says so; its targets fail
+// unsent and the IPv4 ones go on. /json objects carry the family once /ip:
+// has been given.
+TEST(Run, MissingIpv6FailsItsTargetsOnly) {
+  FakePlatform fake;
+  fake.ipv6Missing = true;
+  auto run = runWith(fake, {"/report:all", "/ip:6", "::1-2", "10.0.0.1", "::3"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.output,
+            "IPv6 echo is not available on this system\n"
+            "::1 could not be reached\n"
+            "::2 could not be reached\n"
+            "10.0.0.1 is ok\n"
+            "::3 could not be reached\n"
+            "\n"
+            "#machines sent / replied / timed-out = 4 / 1 / 3\n");
+  EXPECT_EQ(fake.requests.size(), 1u);
+
+  FakePlatform json;
+  json.addHost("v4only", 10, 0, 0, 5);
+  run = runWith(json, {"/json", "/ip:any", "2001:db8::1", "nowhere", "/ip:4", "v4only"});
+  EXPECT_EQ(run.output,
+            R"({"type":"target","target":"2001:db8::1","kind":"address","address":"2001:db8::1",)"
+            R"("family":6,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":0.000,)"
+            R"("rtt_avg_ms":0.000,"rtt_max_ms":0.000})"
+            "\n"
+            R"({"type":"target","target":"nowhere","kind":"host_name","address":null,)"
+            R"("family":null,"result":"not_translated","sent":0,"good":0,"wrong":0,)"
+            R"("rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null})"
+            "\n"
+            R"({"type":"target","target":"v4only","kind":"host_name","address":"10.0.0.5",)"
+            R"("family":4,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":0.000,)"
+            R"("rtt_avg_ms":0.000,"rtt_max_ms":0.000})"
+            "\n"
+            R"({"type":"summary","targets":3,"ok":2,"failed":1,"exit_status":1})"
+            "\n");
+}
+
 TEST(Run, RealThreadsCountEveryTarget) {
   FakePlatform fake;
   fake.threadMode = ThreadMode::real;

@@ -101,13 +101,13 @@ void checkEcho() {
   std::uint8_t request[300];
   for (std::size_t i = 0; i < sizeof request; ++i)
     request[i] = static_cast<std::uint8_t>(i * 7 + 1);
-  const std::uint32_t loopback = 0x0100007F;  // 127.0.0.1, first octet lowest
+  const fanecho::IpAddress loopback = fanecho::IpAddress::fromPacked(0x0100007F);  // 127.0.0.1
 
   // The caller's area is smaller than the echo: only its own bytes are written.
   std::uint8_t area[16 + 8];
   std::memset(area, 0xEE, sizeof area);
   fanecho::EchoReply reply{255, 0, 0, nullptr, 0xFFFFFFFFu};
-  const fanecho::IcmpHandle handle = platform.icmpCreate();
+  const fanecho::IcmpHandle handle = platform.icmpCreate(4);
   const std::uint32_t count =
       platform.icmpSendEcho(handle, loopback, request, sizeof request, &reply, area, 16, 2000);
   check(count == 1 && reply.Status == fanecho::kIpSuccess && reply.DataSize == 300,
@@ -129,14 +129,16 @@ void checkEcho() {
 
 void checkNames() {
   check(platform.startSockets(), "WinSock starts at version 1.1");
-  std::uint8_t octets[4] = {9, 9, 9, 9};
-  check(platform.resolveName("localhost", octets) && octets[0] == 127 && octets[3] == 1,
+  fanecho::IpAddress found;
+  check(platform.resolveName("localhost", 4, found) && found.family == 4 && found.bytes[0] == 127 &&
+            found.bytes[3] == 1,
         "localhost resolves to 127.0.0.1");
-  std::uint8_t untouched[4] = {9, 9, 9, 9};
-  check(!platform.resolveName("nosuch-host.invalid", untouched) && untouched[0] == 9,
-        "an unknown name fails and leaves the octets alone");
+  fanecho::IpAddress untouched;
+  untouched.bytes[0] = 9;
+  check(!platform.resolveName("nosuch-host.invalid", 4, untouched) && untouched.bytes[0] == 9,
+        "an unknown name fails and leaves the address alone");
   char name[5] = "xxxx";
-  platform.reverseName(0x0100007F, name, sizeof name);
+  platform.reverseName(fanecho::IpAddress::fromPacked(0x0100007F), name, sizeof name);
   check(std::strcmp(name, "loca") == 0, "a reverse name is cut to the buffer");
   platform.stopSockets();
 }

@@ -2,6 +2,7 @@
 // Echo requests are in icmp_linux.cpp, the workers' stacks in worker_stacks.cpp.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -67,10 +68,25 @@ bool descriptorsShort() {
 
 void sleepMs(std::uint32_t milliseconds);
 
-// gethostbyname_r rather than getaddrinfo: getaddrinfo sorts the addresses
-// of a name by its own rules, and the first address listed is the one wanted.
-bool resolveName(const char* name, std::uint8_t octets[4]) {
+// Whether a look-up that found nothing may have failed for want of a
+// descriptor rather than for want of the name: a hosts file that could not be
+// opened reads as a name it does not hold, and errno may be left elsewhere by
+// the backends after it. So a failure while descriptors are short or nearly
+// all ours is tried again, while the shortage lasts, as our sockets and other
+// look-ups free theirs. True after a pause when it is worth asking again.
+bool lookupStarved(unsigned shortagesBefore, int& starvedTries) {
   constexpr int kStarvedTries = 200;
+  const bool starved = errno == EMFILE || errno == ENFILE || descriptorsShort() ||
+                       descriptorsTight() || descriptorShortageCount() != shortagesBefore;
+  if (!starved || ++starvedTries > kStarvedTries) return false;
+  if (!waitForFreeDescriptor(EMFILE)) sleepMs(10);
+  return true;
+}
+
+// gethostbyname_r rather than getaddrinfo for IPv4: getaddrinfo sorts the
+// addresses of a name by its own rules, and the first address listed is the
+// one wanted.
+bool resolveName4(const char* name, std::uint8_t octets[4]) {
   int starvedTries = 0;
   char stackBuffer[2048];
   std::vector<char> heapBuffer;
@@ -91,17 +107,7 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
     }
     if (found == nullptr) {
       // Out of descriptors is no answer about the name: wait and ask again.
-      // A hosts file that could not be opened reads as a name it does not
-      // hold, and errno may be left elsewhere by the backends after it: so
-      // a failure while descriptors are short or nearly all ours is tried
-      // again, while the shortage lasts, as our sockets and other look-ups
-      // free theirs.
-      const bool starved = errno == EMFILE || errno == ENFILE || descriptorsShort() ||
-                           descriptorsTight() || descriptorShortageCount() != shortagesBefore;
-      if (starved && ++starvedTries <= kStarvedTries) {
-        if (!waitForFreeDescriptor(EMFILE)) sleepMs(10);
-        continue;
-      }
+      if (lookupStarved(shortagesBefore, starvedTries)) continue;
       return false;
     }
     if (found->h_addrtype != AF_INET || found->h_length != 4 || found->h_addr_list[0] == nullptr) {
@@ -112,18 +118,89 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
   }
 }
 
-void reverseName(std::uint32_t address, char* name, std::size_t size) {
-  sockaddr_in target;
+// IPv6 and either family: getaddrinfo, whose order (RFC 6724) is the one
+// wanted here, IPv6 first where this host can reach it.
+bool resolveName(const char* name, std::uint8_t family, IpAddress& address) {
+  if (family == 4) {
+    address = IpAddress{};
+    return resolveName4(name, address.bytes);
+  }
+  int starvedTries = 0;
+  for (;;) {
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = family == 6 ? AF_INET6 : AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* list = nullptr;
+    errno = 0;
+    const unsigned shortagesBefore = descriptorShortageCount();
+    const int failed = getaddrinfo(name, nullptr, &hints, &list);
+    if (failed != 0) {
+      if (lookupStarved(shortagesBefore, starvedTries)) continue;
+      return false;
+    }
+    bool found = false;
+    for (const addrinfo* entry = list; entry != nullptr && !found; entry = entry->ai_next) {
+      address = IpAddress{};
+      if (entry->ai_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+        std::memcpy(address.bytes, &in->sin_addr, 4);
+        found = true;
+      } else if (entry->ai_family == AF_INET6) {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
+        address.family = 6;
+        std::memcpy(address.bytes, &in6->sin6_addr, 16);
+        address.scopeId = in6->sin6_scope_id;
+        found = true;
+      }
+    }
+    freeaddrinfo(list);
+    return found;
+  }
+}
+
+void reverseName(const IpAddress& address, char* name, std::size_t size) {
+  sockaddr_storage target;
   std::memset(&target, 0, sizeof target);
-  target.sin_family = AF_INET;
-  std::memcpy(&target.sin_addr.s_addr, &address, 4);
+  socklen_t length;
+  if (address.family == 6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&target);
+    in6->sin6_family = AF_INET6;
+    std::memcpy(&in6->sin6_addr, address.bytes, 16);
+    in6->sin6_scope_id = address.scopeId;
+    length = sizeof *in6;
+  } else {
+    auto* in = reinterpret_cast<sockaddr_in*>(&target);
+    in->sin_family = AF_INET;
+    std::memcpy(&in->sin_addr.s_addr, address.bytes, 4);
+    length = sizeof *in;
+  }
   char host[NI_MAXHOST];
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&target), sizeof target, host, sizeof host,
-                  nullptr, 0, NI_NAMEREQD) != 0) {
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&target), length, host, sizeof host, nullptr, 0,
+                  NI_NAMEREQD) != 0) {
     name[0] = '\0';
     return;
   }
   std::snprintf(name, size, "%s", host);
+}
+
+std::uint32_t interfaceIndex(const char* name) { return if_nametoindex(name); }
+
+// Until ICMPv6 sockets are in place: IPv6 echo is missing.
+const char* icmpProblem(std::uint8_t family, bool& familyMissing) {
+  familyMissing = family == 6;
+  if (familyMissing) return "fanecho: IPv6 echo is not available on this system";
+  return icmpProblemPosix();
+}
+
+IcmpHandle icmpCreate(std::uint8_t family) { return family == 6 ? -1 : icmpCreatePosix(); }
+
+std::uint32_t icmpSendEcho(IcmpHandle handle, const IpAddress& address, const void* request,
+                           std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
+                           std::size_t dataAreaSize, std::uint32_t timeoutMs) {
+  if (address.family == 6) return 0;
+  return icmpSendEchoPosix(handle, address.packed(), request, requestSize, reply, dataArea,
+                           dataAreaSize, timeoutMs);
 }
 
 void* runWorker(void* record) {
@@ -188,9 +265,10 @@ PlatformOps platform = {
     .stopSockets = stopSockets,
     .resolveName = resolveName,
     .reverseName = reverseName,
-    .icmpProblem = icmpProblemPosix,
-    .icmpCreate = icmpCreatePosix,
-    .icmpSendEcho = icmpSendEchoPosix,
+    .interfaceIndex = interfaceIndex,
+    .icmpProblem = icmpProblem,
+    .icmpCreate = icmpCreate,
+    .icmpSendEcho = icmpSendEcho,
     .icmpClose = icmpClosePosix,
     .startThread = startThread,
     .waitForThreads = waitForThreads,

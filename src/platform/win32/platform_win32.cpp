@@ -57,20 +57,26 @@ bool startSockets() {
 
 void stopSockets() { WSACleanup(); }
 
-bool resolveName(const char* name, std::uint8_t octets[4]) {
+bool resolveName(const char* name, std::uint8_t family, IpAddress& address) {
+  if (family != 4) return false;
   // The record belongs to WinSock (one per thread): copy out of it at once.
   const hostent* host = gethostbyname(name);
   if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
       host->h_addr_list[0] == nullptr) {
     return false;
   }
-  std::memcpy(octets, host->h_addr_list[0], 4);
+  address = IpAddress{};
+  std::memcpy(address.bytes, host->h_addr_list[0], 4);
   return true;
 }
 
-void reverseName(std::uint32_t address, char* name, std::size_t size) {
+void reverseName(const IpAddress& address, char* name, std::size_t size) {
   if (size == 0) return;
-  const hostent* host = gethostbyaddr(reinterpret_cast<const char*>(&address), 4, AF_INET);
+  if (address.family == 6) {
+    name[0] = '\0';
+    return;
+  }
+  const hostent* host = gethostbyaddr(reinterpret_cast<const char*>(address.bytes), 4, AF_INET);
   if (host == nullptr || host->h_name == nullptr) {
     name[0] = '\0';
     return;
@@ -80,7 +86,12 @@ void reverseName(std::uint32_t address, char* name, std::size_t size) {
   name[length] = '\0';
 }
 
-const char* icmpProblem() { return nullptr; }
+std::uint32_t interfaceIndex(const char*) { return 0; }
+
+const char* icmpProblem(std::uint8_t family, bool& familyMissing) {
+  familyMissing = family == 6;
+  return familyMissing ? "fanecho: IPv6 echo is not available on this system" : nullptr;
+}
 
 // The last reason a request could not leave this machine.
 std::atomic<DWORD> lastLocalSendError{0};
@@ -104,13 +115,18 @@ const char* localSendProblem() {
   return message;
 }
 
-IcmpHandle icmpCreate() { return reinterpret_cast<IcmpHandle>(IcmpCreateFile()); }
+IcmpHandle icmpCreate(std::uint8_t family) {
+  if (family == 6) return reinterpret_cast<IcmpHandle>(INVALID_HANDLE_VALUE);
+  return reinterpret_cast<IcmpHandle>(IcmpCreateFile());
+}
 
 void icmpClose(IcmpHandle handle) { IcmpCloseHandle(reinterpret_cast<HANDLE>(handle)); }
 
-std::uint32_t icmpSendEcho(IcmpHandle handle, std::uint32_t address, const void* request,
+std::uint32_t icmpSendEcho(IcmpHandle handle, const IpAddress& target, const void* request,
                            std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
                            std::size_t dataAreaSize, std::uint32_t timeoutMs) {
+  if (target.family == 6) return 0;
+  const std::uint32_t address = target.packed();
   union {
     ICMP_ECHO_REPLY record;
     unsigned char bytes[sizeof(ICMP_ECHO_REPLY) + kLargestRequest + kIcmpErrorRoom];
@@ -221,6 +237,7 @@ PlatformOps platform = {
     .stopSockets = stopSockets,
     .resolveName = resolveName,
     .reverseName = reverseName,
+    .interfaceIndex = interfaceIndex,
     .icmpProblem = icmpProblem,
     .icmpCreate = icmpCreate,
     .icmpSendEcho = icmpSendEcho,
