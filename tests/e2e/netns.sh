@@ -42,6 +42,17 @@
 #                 we ignore them (accept_redirects=0), as hardened hosts
 #                 do. NAMEr holds the whole block and answers.
 #
+# IPv6 (addresses added with nodad, so they work at once):
+#
+#   fd00:1::/64   local on lo (fd00:1::1 ours): the kernel answers every address
+#   fd00:2::/64   on-link on the ifb device: no answer ever comes
+#   fd00:3::/64   an unreachable route: sending fails at once
+#   fd00:4::/64   routed via NAMEp, which answers destination unreachable
+#   fd00:5::/64   the veth to NAMEp (fd00:5::1 ours); NAMEp holds
+#                 fd00:5::2-f and its kernel ignores echo requests
+#   fd00:7::/64   routed via NAMEa (fd00:70::2 over veth1), which holds the
+#                 whole block as local and answers
+#
 # With dnsmasq installed, a name server runs on 127.0.0.53 with the names
 # host-N.fanecho.test (N = 0 to 1999) for 10.1.20.0 onwards, and their
 # reverse names; cases point resolv.conf at it when they need it.
@@ -87,6 +98,10 @@ write_name_files() {
 10.2.0.10 silent-one
 10.3.0.10 unreachable-one
 10.5.0.3 corrupt-host
+fd00:1::10 answer-one
+fd00:1::20 v6-only
+fd00:7::10 dual-far
+10.1.0.12 dual-far
 EOF
   printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$dir/resolv.conf"
   # Files first, then the resolver that fails fast; only where the host has
@@ -192,11 +207,14 @@ up() {
   ip netns exec "$name" sysctl -qw net.ipv4.conf.veth2.accept_redirects=0
   ip -n "$name" route add 10.9.0.0/16 via 10.10.0.2
 
+  up_ipv6 "$name" "$peer" "$link"
+
   write_name_files "$name"
   if command -v dnsmasq >/dev/null; then start_name_server "$name" "$state"; fi
   local ns
   for ns in "$name" "$peer" "$link" "$gateway" "$router"; do
     if ip -n "$ns" -4 route get 192.0.2.1 >/dev/null 2>&1; then die "namespace $ns has a route out"; fi
+    if ip -n "$ns" -6 route get 2001:db8::1 >/dev/null 2>&1; then die "namespace $ns has an IPv6 route out"; fi
   done
   if [[ -z $responder ]]; then
     undo_on_exit=""
@@ -220,6 +238,26 @@ up() {
     sleep 0.1
   done
   undo_on_exit=""
+}
+
+up_ipv6() {
+  local name=$1 peer=$2 link=$3 host
+  ip -n "$name" addr add fd00:1::1/64 dev lo nodad
+  ip -n "$name" -6 route add local fd00:1::/64 dev lo
+  ip -n "$name" addr add fd00:2::1/64 dev ifb0 nodad
+  ip -n "$name" -6 route add unreachable fd00:3::/64
+  ip -n "$name" addr add fd00:5::1/64 dev veth0 nodad
+  for host in 2 3 4 5 6 7 8 9 a b c d e f; do
+    ip -n "$peer" addr add "fd00:5::$host/64" dev veth0 nodad
+  done
+  ip netns exec "$peer" sysctl -qw net.ipv6.icmp.echo_ignore_all=1 \
+    net.ipv6.conf.all.forwarding=1 net.ipv6.icmp.ratelimit=0
+  ip -n "$name" -6 route add fd00:4::/64 via fd00:5::2
+  ip -n "$peer" -6 route add unreachable fd00:4::/64
+  ip -n "$name" addr add fd00:70::1/64 dev veth1 nodad
+  ip -n "$link" addr add fd00:70::2/64 dev veth1 nodad
+  ip -n "$link" -6 route add local fd00:7::/64 dev lo
+  ip -n "$name" -6 route add fd00:7::/64 via fd00:70::2
 }
 
 # A real DNS server with a few thousand names, in the foreground so that
