@@ -189,7 +189,8 @@ std::uint32_t interfaceIndex(const char* name) { return if_nametoindex(name); }
 // Until ICMPv6 sockets are in place: IPv6 echo is missing.
 const char* icmpProblem(std::uint8_t family, bool& familyMissing) {
   familyMissing = family == 6;
-  if (familyMissing) return "fanecho: IPv6 echo is not available on this system";
+  if (familyMissing)
+    return "fanecho: IPv6 echo is not available on this system; IPv6 targets are counted as failed";
   return icmpProblemPosix();
 }
 
