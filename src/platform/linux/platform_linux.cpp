@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "common/run_settings.h"
+#include "platform/linux/icmp6_linux.h"
 #include "platform/linux/icmp_linux.h"
 #include "platform/linux/worker_stacks.h"
 #include "platform/platform.h"
@@ -186,22 +187,41 @@ void reverseName(const IpAddress& address, char* name, std::size_t size) {
 
 std::uint32_t interfaceIndex(const char* name) { return if_nametoindex(name); }
 
-// Until ICMPv6 sockets are in place: IPv6 echo is missing.
+// The family picks the socket code: icmp_linux.cpp or icmp6_linux.cpp.
 const char* icmpProblem(std::uint8_t family, bool& familyMissing) {
-  familyMissing = family == 6;
-  if (familyMissing)
-    return "fanecho: IPv6 echo is not available on this system; IPv6 targets are counted as failed";
+  familyMissing = false;
+  if (family == 6) return icmp6ProblemPosix(familyMissing);
   return icmpProblemPosix();
 }
 
-IcmpHandle icmpCreate(std::uint8_t family) { return family == 6 ? -1 : icmpCreatePosix(); }
+IcmpHandle icmpCreate(std::uint8_t family) {
+  return family == 6 ? icmp6CreatePosix() : icmpCreatePosix();
+}
 
 std::uint32_t icmpSendEcho(IcmpHandle handle, const IpAddress& address, const void* request,
                            std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
                            std::size_t dataAreaSize, std::uint32_t timeoutMs) {
-  if (address.family == 6) return 0;
+  if (address.family == 6) {
+    return icmp6SendEchoPosix(handle, address, request, requestSize, reply, dataArea, dataAreaSize,
+                              timeoutMs);
+  }
   return icmpSendEchoPosix(handle, address.packed(), request, requestSize, reply, dataArea,
                            dataAreaSize, timeoutMs);
+}
+
+void icmpClose(IcmpHandle handle) {
+  if (handle >= kIcmp6HandleBase) {
+    icmp6ClosePosix(handle);
+  } else {
+    icmpClosePosix(handle);
+  }
+}
+
+// The IPv4 notice names the IPv4 neighbour table; the IPv6 one only where
+// every request that could not leave was an IPv6 one.
+const char* localSendProblem() {
+  if (const char* problem = localSendProblemPosix()) return problem;
+  return localSendProblem6Posix();
 }
 
 void* runWorker(void* record) {
@@ -270,7 +290,7 @@ PlatformOps platform = {
     .icmpProblem = icmpProblem,
     .icmpCreate = icmpCreate,
     .icmpSendEcho = icmpSendEcho,
-    .icmpClose = icmpClosePosix,
+    .icmpClose = icmpClose,
     .startThread = startThread,
     .waitForThreads = waitForThreads,
     .sleepMs = sleepMs,
@@ -279,7 +299,7 @@ PlatformOps platform = {
     .consoleLockLeave = consoleLockLeave,
     .writeOut = writeStandardOut,
     .flushOut = flushStandardOut,
-    .localSendProblem = localSendProblemPosix,
+    .localSendProblem = localSendProblem,
     .writeErr = writeStandardError,
     .awaitFreeDescriptor = waitForFreeDescriptor,
 };
