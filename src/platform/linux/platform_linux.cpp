@@ -16,7 +16,6 @@
 #include <ctime>
 #include <vector>
 
-#include "common/run_settings.h"
 #include "platform/linux/icmp_linux.h"
 #include "platform/linux/worker_stacks.h"
 #include "platform/platform.h"
@@ -29,6 +28,12 @@ namespace {
 pthread_mutex_t consoleMutex = PTHREAD_MUTEX_INITIALIZER;
 
 bool startSockets() {
+  // With 0, 1 or 2 closed, a socket would take that number, and standard
+  // output would go to a target as packets. /dev/null, read-only, in their
+  // place makes writes fail, and the run's status says so.
+  for (int standard = 0; standard <= 2; ++standard) {
+    if (fcntl(standard, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDONLY);
+  }
   // Every worker holds a socket while it waits: allow as many as we may.
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return true;
@@ -40,7 +45,7 @@ bool startSockets() {
   // runs: grown later, every doubling waits for an RCU grace period and holds
   // up each worker opening a socket meanwhile. F_DUPFD, unlike dup2, never
   // closes a descriptor that is already there.
-  const rlim_t wanted = kMaxWorkers + 64;
+  const rlim_t wanted = kMaxThreads + 64;
   const int highest = static_cast<int>((limit.rlim_cur < wanted ? limit.rlim_cur : wanted) - 1);
   for (int source = 0; source <= 2; ++source) {
     const int high = fcntl(source, F_DUPFD_CLOEXEC, highest);
@@ -52,26 +57,12 @@ bool startSockets() {
   return true;
 }
 
-void stopSockets() { releaseIdleSockets(); }
-
-bool descriptorsShort() {
-  const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (probe >= 0) {
-    close(probe);
-    return false;
-  }
-  if (errno != EMFILE && errno != ENFILE) return false;
-  noteDescriptorShortage();
-  return true;
-}
-
-void sleepMs(std::uint32_t milliseconds);
+void stopSockets() { closeKeptSockets(); }
 
 // gethostbyname_r rather than getaddrinfo: getaddrinfo sorts the addresses
 // of a name by its own rules, and the first address listed is the one wanted.
 bool resolveName(const char* name, std::uint8_t octets[4]) {
-  constexpr int kStarvedTries = 200;
-  int starvedTries = 0;
+  const LookupDescriptors held;
   char stackBuffer[2048];
   std::vector<char> heapBuffer;
   char* buffer = stackBuffer;
@@ -80,8 +71,6 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
     struct hostent entry;
     struct hostent* found = nullptr;
     int error = 0;
-    errno = 0;
-    const unsigned shortagesBefore = descriptorShortageCount();
     const int failed = gethostbyname_r(name, &entry, buffer, size, &found, &error);
     if (failed == ERANGE && size < 1024 * 1024) {
       heapBuffer.resize(size * 2);
@@ -89,22 +78,8 @@ bool resolveName(const char* name, std::uint8_t octets[4]) {
       size = heapBuffer.size();
       continue;
     }
-    if (found == nullptr) {
-      // Out of descriptors is no answer about the name: wait and ask again.
-      // A hosts file that could not be opened reads as a name it does not
-      // hold, and errno may be left elsewhere by the backends after it: so
-      // a failure while descriptors are short or nearly all ours is tried
-      // again, while the shortage lasts, as our sockets and other look-ups
-      // free theirs.
-      const bool starved = errno == EMFILE || errno == ENFILE || descriptorsShort() ||
-                           descriptorsTight() || descriptorShortageCount() != shortagesBefore;
-      if (starved && ++starvedTries <= kStarvedTries) {
-        if (!waitForFreeDescriptor(EMFILE)) sleepMs(10);
-        continue;
-      }
-      return false;
-    }
-    if (found->h_addrtype != AF_INET || found->h_length != 4 || found->h_addr_list[0] == nullptr) {
+    if (found == nullptr || found->h_addrtype != AF_INET || found->h_length != 4 ||
+        found->h_addr_list[0] == nullptr) {
       return false;
     }
     std::memcpy(octets, found->h_addr_list[0], 4);
@@ -118,6 +93,7 @@ void reverseName(std::uint32_t address, char* name, std::size_t size) {
   target.sin_family = AF_INET;
   std::memcpy(&target.sin_addr.s_addr, &address, 4);
   char host[NI_MAXHOST];
+  const LookupDescriptors held;
   if (getnameinfo(reinterpret_cast<const sockaddr*>(&target), sizeof target, host, sizeof host,
                   nullptr, 0, NI_NAMEREQD) != 0) {
     name[0] = '\0';
@@ -135,7 +111,7 @@ void* runWorker(void* record) {
     if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice + 1);
   }
   worker.routine(worker.argument);
-  workerEnds.fetch_add(1, std::memory_order_relaxed);
+  noteWorkerEnded(static_cast<Worker*>(record));
   return nullptr;
 }
 
@@ -154,7 +130,6 @@ ThreadHandle startThread(ThreadRoutine routine, void* argument, ThreadPriority p
     releaseWorker(worker);
     return nullptr;
   }
-  noteWorkerStarted(worker);
   return worker;
 }
 
@@ -177,6 +152,13 @@ void sleepMs(std::uint32_t milliseconds) {
   }
 }
 
+std::uint64_t monotonicMs() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+}
+
 void consoleLockInit() {}
 void consoleLockEnter() { pthread_mutex_lock(&consoleMutex); }
 void consoleLockLeave() { pthread_mutex_unlock(&consoleMutex); }
@@ -195,6 +177,7 @@ PlatformOps platform = {
     .startThread = startThread,
     .waitForThreads = waitForThreads,
     .sleepMs = sleepMs,
+    .monotonicMs = monotonicMs,
     .consoleLockInit = consoleLockInit,
     .consoleLockEnter = consoleLockEnter,
     .consoleLockLeave = consoleLockLeave,
