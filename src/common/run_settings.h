@@ -11,7 +11,7 @@
 namespace fanecho {
 
 inline constexpr std::uint32_t kMaxPayloadSize = 300;
-inline constexpr std::uint32_t kMaxWorkers = 10000;
+inline constexpr std::uint32_t kMaxWorkers = kMaxThreads;
 // A reverse name as labels carry it: 99 characters and the NUL.
 inline constexpr std::size_t kNameBufferSize = 100;
 

@@ -63,6 +63,13 @@ inline constexpr std::uint32_t kIpReqTimedOut = 11010;
 inline constexpr std::uint32_t kIpTtlExpiredTransit = 11013;
 inline constexpr std::uint32_t kIpGeneralFailure = 11050;
 
+// Worker threads one run starts at most.
+inline constexpr std::uint32_t kMaxThreads = 10000;
+// Name look-ups, forward and reverse, under way at one time: thousands of
+// queries in one burst overflow a name server (a local dnsmasq lost queries
+// at 512 in flight, none at 256).
+inline constexpr std::uint32_t kMaxLookupsInFlight = 64;
+
 // The most data one echo request carries: an Ethernet frame's worth.
 inline constexpr std::size_t kLargestRequest = 1472;
 
@@ -104,6 +111,8 @@ struct PlatformOps {
   // ended. False when the wait itself failed.
   bool (*waitForThreads)(const ThreadHandle* handles, std::uint32_t count);
   void (*sleepMs)(std::uint32_t milliseconds);
+  // Milliseconds on a clock that only moves forward, from a fixed start.
+  std::uint64_t (*monotonicMs)();
 
   // The console lock: a critical section on Windows, a mutex elsewhere.
   void (*consoleLockInit)();

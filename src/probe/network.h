@@ -8,9 +8,6 @@
 
 namespace fanecho {
 
-// Name look-ups, forward and reverse, that may be under way at one time.
-inline constexpr std::uint32_t kMaxLookupsInFlight = 64;
-
 // Prepares consoleLock and starts the socket library. consoleLock is ready
 // even when the library is not, so that workers can always report; host
 // names then simply fail to resolve. 1 on success, 0 otherwise.

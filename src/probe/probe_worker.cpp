@@ -64,8 +64,7 @@ bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
 }
 
 // Out of line, like reportUntranslated and probeAddress below: a waiting
-// worker's stack holds the frames of the wait alone, and with them fits the
-// one page that glibc's thread record starts.
+// worker's stack holds the frames of the wait alone.
 [[gnu::noinline]] void reportVerdict(const ProbeJob& job, const ProbeTally& tally) {
   const Verdict verdict = judge(tally);
   // Look the name up before taking the lock: a slow resolver then holds up
@@ -77,7 +76,9 @@ bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
   const char* knownName = haveReverseName ? reverseName : nullptr;
   const TargetResult result = verdict == Verdict::good          ? TargetResult::ok
                               : verdict == Verdict::invalidData ? TargetResult::invalidData
-                                                                : TargetResult::unreachable;
+                              : tally.attemptCount > tally.sentCount && tally.sentCount == 0
+                                  ? TargetResult::notSent
+                                  : TargetResult::unreachable;
   // /json is never turned off again: an object put together before the
   // lock is still the form due when the lock is held, and the workers then
   // take turns only for the write.
@@ -152,16 +153,24 @@ std::uint32_t sendEcho(IcmpHandle handle, const IpAddress& address, std::uint32_
   // A local shortage (a full neighbour table or queue) is no word from the
   // target: try again until the request's time-out, counted from the first
   // try, has passed. The round trip is timed by the send that went out.
-  std::uint32_t waitedMs = 0;
+  // Sleeps overshoot with thousands of threads, so the clock says what is
+  // left, not the sum of the pauses.
+  const std::uint64_t deadline = platform.monotonicMs() + timeoutMs;
+  std::uint32_t leftMs = timeoutMs;
   for (std::uint32_t tries = 0;; ++tries) {
     reply = EchoReply{255, 0, 0, nullptr, 0};
     const std::uint32_t count =
         platform.icmpSendEcho(handle, address, echoPayload, static_cast<std::uint16_t>(payloadSize),
-                              &reply, dataArea, dataAreaSize, timeoutMs - waitedMs);
-    if (reply.Status != kIpNoResources || waitedMs >= timeoutMs) return count;
-    const std::uint32_t pause = std::min(retryPauseMs(tries, address), timeoutMs - waitedMs);
-    platform.sleepMs(pause);
-    waitedMs += pause;
+                              &reply, dataArea, dataAreaSize, leftMs);
+    if (reply.Status != kIpNoResources) return count;
+    std::uint64_t now = platform.monotonicMs();
+    if (now >= deadline) return count;
+    platform.sleepMs(static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(retryPauseMs(tries, address), deadline - now)));
+    now = platform.monotonicMs();
+    // No try with nothing left to wait for: it could only time out.
+    if (now >= deadline) return count;
+    leftMs = static_cast<std::uint32_t>(deadline - now);
   }
 }
 
@@ -180,7 +189,6 @@ std::uint32_t sendEcho(IcmpHandle handle, const IpAddress& address, std::uint32_
 // a waiting worker's stack then holds the deeper of the two, not both.
 [[gnu::noinline]] ProbeTally probeAddress(const IpAddress& address) {
   ProbeTally tally;
-  bool unsent = false;
   const IcmpHandle handle = platform.icmpCreate(address.family);
   while (tally.attemptCount < settings.echoCount.load(std::memory_order_relaxed)) {
     // One read of the size per attempt: the request and the check of its
@@ -191,12 +199,16 @@ std::uint32_t sendEcho(IcmpHandle handle, const IpAddress& address, std::uint32_
     const std::uint32_t replyCount =
         sendEcho(handle, address, payloadSize, reply, replyData, sizeof replyData,
                  settings.timeoutMs.load(std::memory_order_relaxed));
-    if (reply.Status == kIpNoResources) unsent = true;
+    if (reply.Status != kIpNoResources) ++tally.sentCount;
     tally.record(classifyAttempt(reply, replyCount, payloadSize), reply.RoundTripTime,
                  reply.RoundTripTimeUs);
   }
   platform.icmpClose(handle);
-  if (unsent) results.unsentCount.fetch_add(1, std::memory_order_relaxed);
+  // A target none of whose requests left was never asked: that is ours to
+  // say, apart from the silent targets.
+  if (tally.attemptCount > 0 && tally.sentCount == 0) {
+    results.unsentCount.fetch_add(1, std::memory_order_relaxed);
+  }
   return tally;
 }
 

@@ -18,6 +18,7 @@ AttemptResult classifyAttempt(const EchoReply& reply, std::uint32_t replyCount,
 // What one worker's attempts added up to.
 struct ProbeTally {
   std::uint32_t attemptCount = 0;
+  std::uint32_t sentCount = 0;  // attempts whose request left this machine
   std::uint32_t goodReplyCount = 0;
   std::uint32_t badReplyCount = 0;
   // Round-trip figures cover the attempts that got a reply of any kind;

@@ -18,6 +18,8 @@ std::string_view resultName(TargetResult result) {
       return "invalid_data";
     case TargetResult::notTranslated:
       return "not_translated";
+    case TargetResult::notSent:
+      return "not_sent";
   }
   return "";
 }
@@ -61,7 +63,7 @@ void writeTargetObject(ConsoleLine& line, const ProbeJob& job, TargetResult resu
   object.text("result", resultName(result));
   const ProbeTally none;
   const ProbeTally& counts = tally != nullptr ? *tally : none;
-  object.number("sent", counts.attemptCount);
+  object.number("sent", counts.sentCount);
   object.number("good", counts.goodReplyCount);
   object.number("wrong", counts.badReplyCount);
   const std::uint32_t replies = counts.goodReplyCount + counts.badReplyCount;

@@ -7,7 +7,9 @@
 
 namespace fanecho {
 
-enum class TargetResult { ok, unreachable, invalidData, notTranslated };
+// notSent: no request could leave this machine (a local shortage); its
+// text line is that of an unreachable target.
+enum class TargetResult { ok, unreachable, invalidData, notTranslated, notSent };
 
 // Puts the object of one finished target on `line` and ends it; `tally` is
 // null when no request was sent. Under /verbose an address that replied

@@ -30,6 +30,7 @@ void printSummary(std::uint32_t workerCount) {
   if (workerCount == 0) {
     if (jsonOutput()) {
       ConsoleGuard guard;
+      if (consoleOutputError() != 0) results.exitStatus = kExitOutputError;
       writeSummaryObject(0, 0, 0);
     }
     return;
@@ -38,6 +39,8 @@ void printSummary(std::uint32_t workerCount) {
   const std::uint32_t ok = results.okCount.load(std::memory_order_relaxed);
   const std::uint32_t failed = results.failedCount.load(std::memory_order_relaxed);
   results.exitStatus = workerCount == ok ? 0 : workerCount == failed ? 2 : 1;
+  // Lines lost already: decided before the summary object states it.
+  if (consoleOutputError() != 0) results.exitStatus = kExitOutputError;
   if (jsonOutput()) {
     writeSummaryObject(workerCount, ok, failed);
     return;

@@ -137,7 +137,16 @@ struct FakeOps {
     return true;
   }
 
-  static void sleepMs(std::uint32_t milliseconds) { active->sleeps.push_back(milliseconds); }
+  // Time passes only in sleeps.
+  static void sleepMs(std::uint32_t milliseconds) {
+    std::lock_guard<std::mutex> lock(fakeMutex);
+    active->sleeps.push_back(milliseconds);
+    active->clockMs += milliseconds + active->oversleepMs;
+  }
+  static std::uint64_t monotonicMs() {
+    std::lock_guard<std::mutex> lock(fakeMutex);
+    return active->clockMs;
+  }
 
   static void consoleLockInit() {}
   static void consoleLockEnter() { consoleMutex.lock(); }
@@ -173,6 +182,7 @@ FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
       .startThread = FakeOps::startThread,
       .waitForThreads = FakeOps::waitForThreads,
       .sleepMs = FakeOps::sleepMs,
+      .monotonicMs = FakeOps::monotonicMs,
       .consoleLockInit = FakeOps::consoleLockInit,
       .consoleLockEnter = FakeOps::consoleLockEnter,
       .consoleLockLeave = FakeOps::consoleLockLeave,

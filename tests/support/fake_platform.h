@@ -73,6 +73,8 @@ class FakePlatform {
   std::vector<StartedThread> started;
   std::vector<std::uint32_t> waitBatches;
   std::vector<std::uint32_t> sleeps;
+  std::uint64_t clockMs = 0;      // the sum of the sleeps
+  std::uint32_t oversleepMs = 0;  // each sleep lasts this much longer than asked
   std::vector<SentRequest> requests;
   int openHandles = 0;
   int createdHandles = 0;

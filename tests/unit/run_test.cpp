@@ -103,6 +103,17 @@ TEST(Run, LocalFailuresAreToldOnStandardError) {
             "/interval:<ms> starts the targets that far apart (/interval:1: 10000 targets over "
             "about 10 s), so fewer requests are on their way at once.\n");
 
+  // Under /json a target none of whose requests left says so, and counts
+  // only requests that left; one of them leaving makes it a silent target.
+  FakePlatform json;
+  json.script(addressOf(10, 1, 1, 1), std::vector<testing::ScriptedReply>(40, {Reply::unsent}));
+  json.script(addressOf(10, 1, 1, 2), {{Reply::unsent}, {Reply::none}});
+  run = runWith(json, {"/json", "/timeout:0", "/times:2", "10.1.1.1-2"});
+  EXPECT_NE(json.output.find(R"("target":"10.1.1.1",)"), std::string::npos);
+  EXPECT_NE(json.output.find(R"("result":"not_sent","sent":0,)"), std::string::npos);
+  EXPECT_NE(json.output.find(R"("result":"unreachable","sent":1,)"), std::string::npos);
+  EXPECT_NE(json.errors.find("echo requests to 1 target could"), std::string::npos);
+
   FakePlatform full;
   full.outputError = 28;  // ENOSPC
   run = runWith(full, {"/report:all", "10.1.1.1-3"});

@@ -247,12 +247,14 @@ const char* icmp6ProblemPosix(bool& familyMissing) {
 IcmpHandle icmp6CreatePosix() {
   const int type = choice().type;
   if (type < 0) return -1;
+  countIcmp6Socket();
   int fd;
-  // Descriptors can run out with thousands of workers waiting at once.
+  // Descriptors can run out all the same: wait for a socket of ours to close.
   while ((fd = openSocket(type)) < 0) {
-    const int error = errno;
-    if (error == EMFILE || error == ENFILE) noteDescriptorShortage();
-    if (!waitForFreeDescriptor(error)) return -1;
+    if (!waitForFreeDescriptor(errno)) {
+      uncountIcmp6Socket();
+      return -1;
+    }
   }
   return kIcmp6HandleBase + fd;
 }
@@ -260,6 +262,7 @@ IcmpHandle icmp6CreatePosix() {
 void icmp6ClosePosix(IcmpHandle handle) {
   if (handle < kIcmp6HandleBase) return;
   close(fdOf(handle));
+  uncountIcmp6Socket();
 }
 
 std::uint32_t icmp6SendEchoPosix(IcmpHandle handle, const IpAddress& address, const void* request,

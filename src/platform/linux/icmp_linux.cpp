@@ -13,7 +13,6 @@
 // and the deadline of the request holds across such packets.
 #include "platform/linux/icmp_linux.h"
 
-#include <fcntl.h>
 #include <time.h>  // before linux/errqueue.h, which needs struct timespec
 
 #include <linux/errqueue.h>
@@ -35,8 +34,6 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-
-#include "common/run_settings.h"
 
 namespace fanecho {
 
@@ -62,14 +59,7 @@ std::uint32_t randomWord() {
          static_cast<std::uint32_t>(getpid()) * 2654435761u;
 }
 
-std::atomic<int> openSockets{0};
 std::atomic<std::uint16_t> nextSequence{static_cast<std::uint16_t>(randomWord())};
-
-// Workers that found no descriptor free sleep here until one of our sockets
-// is closed. Trying again every few milliseconds instead, a thousand of them
-// took more CPU than the rest of the run.
-std::mutex descriptorMutex;
-std::condition_variable descriptorFreed;
 
 struct SocketChoice {
   int type = -1;  // SOCK_DGRAM, SOCK_RAW, or -1 when neither may be opened
@@ -176,7 +166,7 @@ struct EchoId {
 // is about our request, with the status it means; `drained` when the queue
 // held nothing.
 // Out of line: its buffers would otherwise sit in the frame of every
-// waiting worker, which is to fit the page its thread record starts.
+// waiting worker.
 [[gnu::noinline]] bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status,
                                        bool& drained) {
   std::uint8_t original[64];
@@ -213,99 +203,126 @@ struct EchoId {
   return false;
 }
 
-// Read once: fanecho sets its limit before the first worker starts.
-rlim_t descriptorLimit() {
-  static const rlim_t limit = [] {
-    rlimit current{};
-    return getrlimit(RLIMIT_NOFILE, &current) == 0 ? current.rlim_cur : RLIM_INFINITY;
-  }();
-  return limit;
-}
+// Descriptors. Workers' sockets may hold all but a reserve: what the name
+// look-ups in flight may hold and a margin for the standard streams, the
+// include files (nested up to 11 deep) and the permission check. A worker
+// that finds the sockets' share taken waits for a socket to close, so a
+// look-up or an include file never fails for want of a descriptor that a
+// socket took. The counts are ours; descriptors opened by others are not
+// counted, so a failed open still waits for one of ours to close.
+constexpr unsigned kLookupDescriptors = 4;  // hosts file, resolv.conf, a DNS socket or two
+constexpr unsigned kSpareDescriptors = 32;
 
-// Sockets that workers have closed, kept open for the workers that start
-// after them: a socket made and freed for every target (its file and inode
-// go through RCU) took about a fifth of a large run's CPU time. What a
-// socket may still hold from its last worker is harmless to the next: late
-// replies and errors carry another sequence number and are passed over, and
-// sendRequest clears a pending error. Kept sockets give way as soon as
-// descriptors run short. The UDP sockets that routeSource asks are kept
-// the same way.
-struct SocketPile {
-  std::size_t capacity;
-  std::size_t count = 0;
-  int fds[256];
-  int take() { return count > 0 ? fds[--count] : -1; }
-  bool keep(int fd, std::size_t limit) {
-    if (count >= capacity || count >= limit) return false;
-    fds[count++] = fd;
-    return true;
-  }
+// Datagram sockets that workers closed, kept open for the workers that
+// start after them: making and freeing a socket per target (its file and
+// inode go through RCU) costs a large run about a fifth of its CPU time.
+// What a kept socket may still hold from its last target is harmless to the
+// next: late replies come from another source and carry another sequence
+// number, and sendRequest clears a pending error. A raw socket is never
+// kept: its connect fixes its source address for good.
+constexpr unsigned kMaxKept = 256;  // enough to hand on at the rate threads end
+
+struct Descriptors {
+  std::mutex mutex;
+  std::condition_variable socketRoom;  // a socket of ours closed
+  std::condition_variable lookupRoom;
+  unsigned sockets = 0;  // open sockets of ours, the kept ones included
+  unsigned lookups = 0;  // descriptors held for look-ups under way
+  unsigned socketWaiters = 0;
+  unsigned lookupWaiters = 0;
+  unsigned total = 0;        // 0 until the limit is read
+  unsigned socketShare = 0;  // what sockets may hold of total
+  unsigned keptCount = 0;
+  int kept[kMaxKept];
 };
+Descriptors descriptors;
 
-std::mutex idleMutex;
-SocketPile idleSockets{256, 0, {}};
-SocketPile askers{32, 0, {}};
-
-// At most an eighth of the descriptors, so that files and look-ups have
-// room beside them.
-std::size_t idleLimit() {
-  const rlim_t eighth = descriptorLimit() / 8;
-  return eighth < idleSockets.capacity ? static_cast<std::size_t>(eighth) : idleSockets.capacity;
+// Read at the first socket or look-up, after startSockets raised the limit.
+void readLimit(Descriptors& d) {
+  if (d.total != 0) return;
+  rlimit current{};
+  rlim_t limit = getrlimit(RLIMIT_NOFILE, &current) == 0 ? current.rlim_cur : 1024;
+  limit = std::min<rlim_t>(limit, 1u << 24);
+  const unsigned usable = limit > 2 * kSpareDescriptors
+                              ? static_cast<unsigned>(limit) - kSpareDescriptors
+                              : static_cast<unsigned>(limit) / 2 + 1;
+  d.total = usable;
+  d.socketShare = usable - std::min(kMaxLookupsInFlight * kLookupDescriptors, usable / 2);
 }
 
-int takeKept(SocketPile& pile) {
-  std::lock_guard<std::mutex> lock(idleMutex);
-  return pile.take();
+// Closes the kept sockets; true when there were some. Under the mutex.
+bool closeKept(Descriptors& d) {
+  if (d.keptCount == 0) return false;
+  d.sockets -= d.keptCount;
+  while (d.keptCount > 0) close(d.kept[--d.keptCount]);
+  d.socketRoom.notify_all();
+  return true;
 }
 
-bool keep(SocketPile& pile, int fd, std::size_t limit) {
-  std::lock_guard<std::mutex> lock(idleMutex);
-  return pile.keep(fd, limit);
+bool socketRoom(const Descriptors& d) {
+  return d.sockets < d.socketShare && d.sockets + d.lookups < d.total;
 }
 
-// Raw sockets that an earlier worker connected, by descriptor: such a
-// socket keeps the source address of its first connect, which is checked
-// against the next target before its request goes out.
-constexpr int kMarkedDescriptors = static_cast<int>(kMaxWorkers) + 4096;
-std::atomic<bool> connectedBefore[kMarkedDescriptors];
-
-void closeSocket(int fd) {
-  // Unmarked first: a new socket may get the number as soon as it is free.
-  if (fd < kMarkedDescriptors) connectedBefore[fd].store(false, std::memory_order_relaxed);
-  close(fd);
-  openSockets.fetch_sub(1, std::memory_order_relaxed);
-  descriptorFreed.notify_one();
+// A kept socket, or -1 once room for a new one is counted; waits while the
+// sockets' share is taken (on a condition: a thousand workers trying again
+// every few milliseconds took more CPU than the rest of the run).
+int takeSocket(Descriptors& d, std::unique_lock<std::mutex>& lock) {
+  readLimit(d);
+  for (;;) {
+    if (d.keptCount > 0) return d.kept[--d.keptCount];
+    if (socketRoom(d)) {
+      ++d.sockets;
+      return -1;
+    }
+    ++d.socketWaiters;
+    d.socketRoom.wait(lock);
+    --d.socketWaiters;
+  }
 }
 
-// Times a socket, file or look-up of ours found no descriptor free.
-std::atomic<unsigned> descriptorShortages{0};
+// A socket of ours was closed, or could not be opened after all.
+void uncountSocket() {
+  std::lock_guard<std::mutex> lock(descriptors.mutex);
+  --descriptors.sockets;
+  descriptors.socketRoom.notify_one();
+  if (descriptors.lookupWaiters > 0) descriptors.lookupRoom.notify_all();
+}
 
 }  // namespace
 
-bool releaseIdleSockets() {
-  std::lock_guard<std::mutex> lock(idleMutex);
-  const bool released = idleSockets.count + askers.count > 0;
-  for (int fd; (fd = idleSockets.take()) >= 0;) closeSocket(fd);
-  for (int fd; (fd = askers.take()) >= 0;) closeSocket(fd);
-  return released;
+LookupDescriptors::LookupDescriptors() {
+  Descriptors& d = descriptors;
+  std::unique_lock<std::mutex> lock(d.mutex);
+  readLimit(d);
+  while (d.sockets + d.lookups + kLookupDescriptors > d.total) {
+    if (closeKept(d)) continue;
+    ++d.lookupWaiters;
+    d.lookupRoom.wait(lock);
+    --d.lookupWaiters;
+  }
+  d.lookups += kLookupDescriptors;
 }
 
-bool descriptorsTight() {
-  return static_cast<rlim_t>(openSockets.load(std::memory_order_relaxed)) + 16 >= descriptorLimit();
+LookupDescriptors::~LookupDescriptors() {
+  std::lock_guard<std::mutex> lock(descriptors.mutex);
+  descriptors.lookups -= kLookupDescriptors;
+  descriptors.socketRoom.notify_all();
+  if (descriptors.lookupWaiters > 0) descriptors.lookupRoom.notify_one();
 }
 
-unsigned descriptorShortageCount() { return descriptorShortages.load(std::memory_order_relaxed); }
-
-void noteDescriptorShortage() { descriptorShortages.fetch_add(1, std::memory_order_relaxed); }
+void closeKeptSockets() {
+  std::lock_guard<std::mutex> lock(descriptors.mutex);
+  closeKept(descriptors);
+}
 
 bool waitForFreeDescriptor(int error) {
   if (error != EMFILE && error != ENFILE && error != ENOBUFS && error != ENOMEM) return false;
-  if (releaseIdleSockets()) return true;  // free now: try again at once
-  if (openSockets.load(std::memory_order_relaxed) == 0) return false;
-  // A close just before we wait, or a descriptor freed by someone else (the
-  // resolver), wakes nobody: look again after a while all the same.
-  std::unique_lock<std::mutex> lock(descriptorMutex);
-  descriptorFreed.wait_for(lock, std::chrono::milliseconds(100));
+  std::unique_lock<std::mutex> lock(descriptors.mutex);
+  if (closeKept(descriptors)) return true;  // free now: try again at once
+  if (descriptors.sockets == 0) return false;
+  // A descriptor freed by someone else (the resolver) wakes nobody: look
+  // again after a while all the same.
+  descriptors.socketRoom.wait_for(lock, std::chrono::milliseconds(100));
   return true;
 }
 
@@ -355,7 +372,6 @@ namespace {
 int openIcmpSocket(int type) {
   const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
   if (fd < 0) return -1;
-  openSockets.fetch_add(1, std::memory_order_relaxed);
   if (type == SOCK_RAW) {
     // First, as it narrows what the socket takes in before it is connected.
     icmp_filter filter{};
@@ -370,18 +386,37 @@ int openIcmpSocket(int type) {
 
 }  // namespace
 
+void countIcmp6Socket() {
+  Descriptors& d = descriptors;
+  std::unique_lock<std::mutex> lock(d.mutex);
+  readLimit(d);
+  while (!socketRoom(d)) {
+    if (closeKept(d)) continue;
+    ++d.socketWaiters;
+    d.socketRoom.wait(lock);
+    --d.socketWaiters;
+  }
+  ++d.sockets;
+}
+
+void uncountIcmp6Socket() { uncountSocket(); }
+
 IcmpHandle icmpCreatePosix() {
   const int type = socketChoice().type;
   if (type < 0) return -1;
-  if (const int kept = takeKept(idleSockets); kept >= 0) return kept;
+  {
+    std::unique_lock<std::mutex> lock(descriptors.mutex);
+    if (const int kept = takeSocket(descriptors, lock); kept >= 0) return kept;
+  }
   int fd;
-  // Descriptors can run out with thousands of workers waiting at once; a
-  // worker then waits for another to close its socket rather than count
-  // its target as unreachable.
+  // Descriptors can run out all the same (another program's share of the
+  // system's, a limit lowered meanwhile): wait for a socket of ours to
+  // close rather than count the target as unreachable.
   while ((fd = openIcmpSocket(type)) < 0) {
-    const int error = errno;
-    if (error == EMFILE || error == ENFILE) noteDescriptorShortage();
-    if (!waitForFreeDescriptor(error)) return -1;
+    if (!waitForFreeDescriptor(errno)) {
+      uncountSocket();
+      return -1;
+    }
   }
   return fd;
 }
@@ -389,70 +424,24 @@ IcmpHandle icmpCreatePosix() {
 void icmpClosePosix(IcmpHandle handle) {
   if (handle < 0) return;
   const int fd = static_cast<int>(handle);
-  if (socketChoice().type == SOCK_RAW) {
-    // A raw socket is kept only where its mark fits.
-    if (fd >= kMarkedDescriptors) {
-      closeSocket(fd);
+  if (socketChoice().type == SOCK_DGRAM) {
+    std::lock_guard<std::mutex> lock(descriptors.mutex);
+    // Handed on to a worker that waits for one, or kept for the next;
+    // not while a look-up waits for the room it holds.
+    if (descriptors.keptCount < kMaxKept && descriptors.lookupWaiters == 0) {
+      descriptors.kept[descriptors.keptCount++] = fd;
+      descriptors.socketRoom.notify_one();
       return;
     }
-    connectedBefore[fd].store(true, std::memory_order_relaxed);
   }
-  if (!keep(idleSockets, fd, idleLimit())) closeSocket(fd);
+  close(fd);
+  uncountSocket();
 }
 
 namespace {
 
-// The steps of one echo request, each out of line: a waiting worker's stack
-// then holds the frame of the wait alone, and ten thousand workers fit in
-// one page of stack each.
-
-// The source address the kernel picks for `address`, or 0 when it has
-// none. Asked of a UDP socket, connected afresh each time: connecting sends
-// nothing, and a disconnect first keeps the last answer from sticking.
-[[gnu::noinline]] std::uint32_t routeSource(std::uint32_t address) {
-  int asker = takeKept(askers);
-  if (asker < 0) {
-    asker = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-    if (asker < 0) return 0;
-    openSockets.fetch_add(1, std::memory_order_relaxed);
-  }
-  sockaddr none{};
-  none.sa_family = AF_UNSPEC;
-  connect(asker, &none, sizeof none);
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(9);
-  target.sin_addr.s_addr = address;
-  sockaddr_in own{};
-  socklen_t size = sizeof own;
-  const bool known =
-      connect(asker, reinterpret_cast<const sockaddr*>(&target), sizeof target) == 0 &&
-      getsockname(asker, reinterpret_cast<sockaddr*>(&own), &size) == 0;
-  if (!keep(askers, asker, idleLimit() / 4)) closeSocket(asker);
-  return known ? own.sin_addr.s_addr : 0;
-}
-
-// A kept raw socket sends from the source address that its first connect
-// chose, for good (a disconnect would take it out of the kernel's table of
-// raw sockets, and it would receive nothing). That is right for `address`
-// when the kernel would choose the same, or when the address is one of
-// this machine's (any of ours then reaches it); otherwise a new socket
-// takes the descriptor's place. 0, or the errno of a failure.
-[[gnu::noinline]] int checkKeptSource(int fd, std::uint32_t address) {
-  sockaddr_in own{};
-  socklen_t size = sizeof own;
-  const std::uint32_t chosen = routeSource(address);
-  if (chosen != 0 && getsockname(fd, reinterpret_cast<sockaddr*>(&own), &size) == 0 &&
-      (chosen == own.sin_addr.s_addr || chosen == address)) {
-    return 0;
-  }
-  const int fresh = openIcmpSocket(SOCK_RAW);
-  if (fresh < 0) return errno;
-  const bool replaced = dup3(fresh, fd, O_CLOEXEC) == fd;
-  const int error = replaced ? 0 : errno;
-  closeSocket(fresh);  // the old socket went with dup3, the new one stays at fd
-  return error;
-}
+// The steps of one echo request, each out of line, so that the frame of
+// the wait stays small for the thousands of workers that sit in it.
 
 // Sends the request: its header in front of the caller's data. 0, or the
 // errno of the failure.
@@ -474,10 +463,6 @@ namespace {
   message.msg_iov = parts;
   message.msg_iovlen = 2;
   if (raw) {
-    if (fd < kMarkedDescriptors && connectedBefore[fd].load(std::memory_order_relaxed)) {
-      connectedBefore[fd].store(false, std::memory_order_relaxed);
-      if (const int error = checkKeptSource(fd, address)) return error;
-    }
     if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return errno;
     // Until now the socket took in every echo reply of the namespace; with
     // thousands of workers those can fill its buffer before ours arrives,

@@ -1,4 +1,4 @@
-// ICMP echo through Linux ICMP sockets.
+// ICMP echo through Linux ICMP sockets, and the process's descriptors.
 #pragma once
 
 #include <cstddef>
@@ -16,20 +16,28 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
 void icmpClosePosix(IcmpHandle handle);
 const char* localSendProblemPosix();
 
-// True after a short pause when a call failed for want of descriptors and
-// sockets of ours are open that will be closed soon: worth trying again.
+// Holds the descriptors one name look-up may open, for its lifetime:
+// workers' sockets leave room for them, and a look-up waits while others
+// hold it.
+class LookupDescriptors {
+ public:
+  LookupDescriptors();
+  ~LookupDescriptors();
+  LookupDescriptors(const LookupDescriptors&) = delete;
+  LookupDescriptors& operator=(const LookupDescriptors&) = delete;
+};
+
+// True after a pause when `error` says descriptors ran short and a socket
+// of ours is open that will close: worth trying again.
 bool waitForFreeDescriptor(int error);
 
-// How often a socket, a file or a look-up of ours has found no descriptor
-// free: a change while a look-up ran says it may have failed for want of one.
-unsigned descriptorShortageCount();
-void noteDescriptorShortage();
+// An ICMPv6 socket counted among ours before it is opened (waiting while
+// the sockets' share is taken, so that look-ups keep their room), and
+// uncounted once it is closed or could not be opened.
+void countIcmp6Socket();
+void uncountIcmp6Socket();
 
-// Closes the sockets kept for later workers; true when there were some.
-bool releaseIdleSockets();
-
-// True when our sockets hold nearly every descriptor the process may open,
-// so that a look-up may have failed for want of one.
-bool descriptorsTight();
+// Closes the sockets kept for later workers.
+void closeKeptSockets();
 
 }  // namespace fanecho

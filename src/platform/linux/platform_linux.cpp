@@ -17,7 +17,6 @@
 #include <ctime>
 #include <vector>
 
-#include "common/run_settings.h"
 #include "platform/linux/icmp6_linux.h"
 #include "platform/linux/icmp_linux.h"
 #include "platform/linux/worker_stacks.h"
@@ -31,6 +30,12 @@ namespace {
 pthread_mutex_t consoleMutex = PTHREAD_MUTEX_INITIALIZER;
 
 bool startSockets() {
+  // With 0, 1 or 2 closed, a socket would take that number, and standard
+  // output would go to a target as packets. /dev/null, read-only, in their
+  // place makes writes fail, and the run's status says so.
+  for (int standard = 0; standard <= 2; ++standard) {
+    if (fcntl(standard, F_GETFD) < 0 && errno == EBADF) open("/dev/null", O_RDONLY);
+  }
   // Every worker holds a socket while it waits: allow as many as we may.
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return true;
@@ -42,7 +47,7 @@ bool startSockets() {
   // runs: grown later, every doubling waits for an RCU grace period and holds
   // up each worker opening a socket meanwhile. F_DUPFD, unlike dup2, never
   // closes a descriptor that is already there.
-  const rlim_t wanted = kMaxWorkers + 64;
+  const rlim_t wanted = kMaxThreads + 64;
   const int highest = static_cast<int>((limit.rlim_cur < wanted ? limit.rlim_cur : wanted) - 1);
   for (int source = 0; source <= 2; ++source) {
     const int high = fcntl(source, F_DUPFD_CLOEXEC, highest);
@@ -54,41 +59,13 @@ bool startSockets() {
   return true;
 }
 
-void stopSockets() { releaseIdleSockets(); }
-
-bool descriptorsShort() {
-  const int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (probe >= 0) {
-    close(probe);
-    return false;
-  }
-  if (errno != EMFILE && errno != ENFILE) return false;
-  noteDescriptorShortage();
-  return true;
-}
-
-void sleepMs(std::uint32_t milliseconds);
-
-// Whether a look-up that found nothing may have failed for want of a
-// descriptor rather than for want of the name: a hosts file that could not be
-// opened reads as a name it does not hold, and errno may be left elsewhere by
-// the backends after it. So a failure while descriptors are short or nearly
-// all ours is tried again, while the shortage lasts, as our sockets and other
-// look-ups free theirs. True after a pause when it is worth asking again.
-bool lookupStarved(unsigned shortagesBefore, int& starvedTries) {
-  constexpr int kStarvedTries = 200;
-  const bool starved = errno == EMFILE || errno == ENFILE || descriptorsShort() ||
-                       descriptorsTight() || descriptorShortageCount() != shortagesBefore;
-  if (!starved || ++starvedTries > kStarvedTries) return false;
-  if (!waitForFreeDescriptor(EMFILE)) sleepMs(10);
-  return true;
-}
+void stopSockets() { closeKeptSockets(); }
 
 // gethostbyname_r rather than getaddrinfo for IPv4: getaddrinfo sorts the
 // addresses of a name by its own rules, and the first address listed is the
 // one wanted.
 bool resolveName4(const char* name, std::uint8_t octets[4]) {
-  int starvedTries = 0;
+  const LookupDescriptors held;
   char stackBuffer[2048];
   std::vector<char> heapBuffer;
   char* buffer = stackBuffer;
@@ -97,8 +74,6 @@ bool resolveName4(const char* name, std::uint8_t octets[4]) {
     struct hostent entry;
     struct hostent* found = nullptr;
     int error = 0;
-    errno = 0;
-    const unsigned shortagesBefore = descriptorShortageCount();
     const int failed = gethostbyname_r(name, &entry, buffer, size, &found, &error);
     if (failed == ERANGE && size < 1024 * 1024) {
       heapBuffer.resize(size * 2);
@@ -106,12 +81,8 @@ bool resolveName4(const char* name, std::uint8_t octets[4]) {
       size = heapBuffer.size();
       continue;
     }
-    if (found == nullptr) {
-      // Out of descriptors is no answer about the name: wait and ask again.
-      if (lookupStarved(shortagesBefore, starvedTries)) continue;
-      return false;
-    }
-    if (found->h_addrtype != AF_INET || found->h_length != 4 || found->h_addr_list[0] == nullptr) {
+    if (found == nullptr || found->h_addrtype != AF_INET || found->h_length != 4 ||
+        found->h_addr_list[0] == nullptr) {
       return false;
     }
     std::memcpy(octets, found->h_addr_list[0], 4);
@@ -126,38 +97,31 @@ bool resolveName(const char* name, std::uint8_t family, IpAddress& address) {
     address = IpAddress{};
     return resolveName4(name, address.bytes);
   }
-  int starvedTries = 0;
-  for (;;) {
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = family == 6 ? AF_INET6 : AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* list = nullptr;
-    errno = 0;
-    const unsigned shortagesBefore = descriptorShortageCount();
-    const int failed = getaddrinfo(name, nullptr, &hints, &list);
-    if (failed != 0) {
-      if (lookupStarved(shortagesBefore, starvedTries)) continue;
-      return false;
+  const LookupDescriptors held;
+  addrinfo hints;
+  std::memset(&hints, 0, sizeof hints);
+  hints.ai_family = family == 6 ? AF_INET6 : AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(name, nullptr, &hints, &list) != 0) return false;
+  bool found = false;
+  for (const addrinfo* entry = list; entry != nullptr && !found; entry = entry->ai_next) {
+    IpAddress candidate;
+    if (entry->ai_family == AF_INET) {
+      const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+      std::memcpy(candidate.bytes, &in->sin_addr, 4);
+      found = true;
+    } else if (entry->ai_family == AF_INET6) {
+      const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
+      candidate.family = 6;
+      std::memcpy(candidate.bytes, &in6->sin6_addr, 16);
+      candidate.scopeId = in6->sin6_scope_id;
+      found = true;
     }
-    bool found = false;
-    for (const addrinfo* entry = list; entry != nullptr && !found; entry = entry->ai_next) {
-      address = IpAddress{};
-      if (entry->ai_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-        std::memcpy(address.bytes, &in->sin_addr, 4);
-        found = true;
-      } else if (entry->ai_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
-        address.family = 6;
-        std::memcpy(address.bytes, &in6->sin6_addr, 16);
-        address.scopeId = in6->sin6_scope_id;
-        found = true;
-      }
-    }
-    freeaddrinfo(list);
-    return found;
+    if (found) address = candidate;
   }
+  freeaddrinfo(list);
+  return found;
 }
 
 void reverseName(const IpAddress& address, char* name, std::size_t size) {
@@ -177,6 +141,7 @@ void reverseName(const IpAddress& address, char* name, std::size_t size) {
     length = sizeof *in;
   }
   char host[NI_MAXHOST];
+  const LookupDescriptors held;
   if (getnameinfo(reinterpret_cast<const sockaddr*>(&target), length, host, sizeof host, nullptr, 0,
                   NI_NAMEREQD) != 0) {
     name[0] = '\0';
@@ -233,7 +198,7 @@ void* runWorker(void* record) {
     if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice + 1);
   }
   worker.routine(worker.argument);
-  workerEnds.fetch_add(1, std::memory_order_relaxed);
+  noteWorkerEnded(static_cast<Worker*>(record));
   return nullptr;
 }
 
@@ -252,7 +217,6 @@ ThreadHandle startThread(ThreadRoutine routine, void* argument, ThreadPriority p
     releaseWorker(worker);
     return nullptr;
   }
-  noteWorkerStarted(worker);
   return worker;
 }
 
@@ -275,6 +239,13 @@ void sleepMs(std::uint32_t milliseconds) {
   }
 }
 
+std::uint64_t monotonicMs() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000 +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000000;
+}
+
 void consoleLockInit() {}
 void consoleLockEnter() { pthread_mutex_lock(&consoleMutex); }
 void consoleLockLeave() { pthread_mutex_unlock(&consoleMutex); }
@@ -294,6 +265,7 @@ PlatformOps platform = {
     .startThread = startThread,
     .waitForThreads = waitForThreads,
     .sleepMs = sleepMs,
+    .monotonicMs = monotonicMs,
     .consoleLockInit = consoleLockInit,
     .consoleLockEnter = consoleLockEnter,
     .consoleLockLeave = consoleLockLeave,

@@ -1,13 +1,13 @@
-// Stacks for worker threads. glibc maps, guards and unmaps a stack for every thread, and
-// with ten thousand threads those calls, and the mapping they keep splitting
-// and merging, cost more than the threads themselves. So stacks are slots of
-// one reservation made at the first start, each below a guard page that the
-// kernel keeps in its page tables (MADV_GUARD_INSTALL: no split mapping).
-// Threads that have ended are joined as new ones start, and their slots,
-// already backed and warm, go to the new ones: a run of answering targets
-// then touches a few hundred stacks, not one for each target. Where the
-// kernel cannot place such guards, or the slots run out, a thread gets a
-// stack of glibc's as before.
+// Stacks for worker threads. glibc maps, guards and unmaps a stack for every
+// thread, and with ten thousand threads those calls, and the mapping they
+// keep splitting and merging, cost more than the threads themselves. So
+// stacks are slots of one reservation made at the first start, each below a
+// guard page that the kernel keeps in its page tables (MADV_GUARD_INSTALL:
+// no split mapping). Threads that have ended are joined as new ones start,
+// and their slots, already backed and warm, go to the new ones: a run of
+// answering targets then touches a few hundred stacks, not one for each
+// target. Where the kernel cannot place such guards, or the slots run out,
+// a thread gets a stack of glibc's.
 #include "platform/linux/worker_stacks.h"
 
 #include <sys/mman.h>
@@ -20,18 +20,12 @@
 #include <cstdint>
 #include <new>
 
-#include "common/run_settings.h"
-
 namespace fanecho {
 
 namespace {
 
 // A worker needs little stack: its reply buffers and the resolver's. Ten
-// thousand of glibc's default 8 MiB reservations would be needless. What
-// counts towards memory is what a worker touches, the page with glibc's
-// thread block and the pages of its frames, so the frames down to the wait
-// in icmpSendEchoPosix are kept small enough to share one page, once
-// start_linux.cpp has trimmed the static TLS block (the bench measures it).
+// thousand of glibc's default 8 MiB reservations would be needless.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr std::size_t kWorkerStackSize = 1024 * 1024;
 #else
@@ -42,17 +36,13 @@ constexpr std::size_t kWorkerStackSize = 256 * 1024;
 #define MADV_GUARD_INSTALL 102  // Linux 6.13
 #endif
 
-constexpr std::uint32_t kStackSlots = kMaxWorkers;
+constexpr std::uint32_t kStackSlots = kMaxThreads;
 constexpr std::uint32_t kNoSlot = 0xFFFFFFFFu;
 
-// Each start looks at this many running threads, oldest first, to join
-// those that have ended: a look is a load when the thread still runs.
-constexpr std::uint32_t kReapLooks = 2;
-
 // Guards go in kGuardBatch slots at a time with one process_madvise: one
-// madvise per thread held up the thread that starts them all. Where the
-// kernel does not take that advice through process_madvise (before Linux
-// 6.13), one at a time.
+// madvise per thread held up the thread that starts them all, and 64 makes
+// that cost small beside a thread's start. Where the kernel does not take
+// that advice through process_madvise (before Linux 6.13), one at a time.
 constexpr std::uint32_t kGuardBatch = 64;
 
 // The rest is under slotMutex.
@@ -68,18 +58,13 @@ std::uint32_t unusedSlot = 0;  // slots from here on were never handed out
 
 // Records are handed out once each, so that a handle never comes to mean
 // another thread; only those of threads that never ran come back.
-Worker records[kMaxWorkers];
+Worker records[kMaxThreads];
 std::uint32_t unusedRecord = 0;
-Worker* spareRecords[kMaxWorkers];
+Worker* spareRecords[kMaxThreads];
 std::uint32_t spareRecordCount = 0;
 
-// Started threads not yet known to be joined, oldest first, in a ring.
-Worker* running[kMaxWorkers];
-std::uint32_t runningFirst = 0;
-std::uint32_t runningCount = 0;
-// Ends that reapEnded has seen, against those the workers counted: while
-// they agree, there is nothing to look for.
-std::uint32_t endsSeen = 0;
+// Threads that have ended and are not joined yet, the last to end first.
+Worker* ended = nullptr;
 
 std::size_t slotSize() { return guardSize + kWorkerStackSize; }
 
@@ -154,39 +139,27 @@ std::uint32_t takeSlot() {
   return slot != kNoSlot && guardSlot(slot) ? slot : kNoSlot;
 }
 
-// Joins the oldest running threads that have ended; the others go to the
-// back of the ring.
-void reapEnded() {
-  if (workerEnds.load(std::memory_order_relaxed) == endsSeen) return;
-  for (std::uint32_t look = 0; look < kReapLooks && runningCount > 0; ++look) {
-    Worker* worker = running[runningFirst];
-    runningFirst = (runningFirst + 1) % kMaxWorkers;
-    --runningCount;
-    if (worker->joined) continue;
-    if (pthread_tryjoin_np(worker->thread, nullptr) == 0) {
-      ++endsSeen;
-      worker->joined = true;
-      freeSlot(worker->slot);
-      continue;
-    }
-    running[(runningFirst + runningCount) % kMaxWorkers] = worker;
-    ++runningCount;
+// Joins the threads that have ended: each is at most a few instructions
+// from its exit. Those joined meanwhile by joinWorker are passed over.
+void joinEnded() {
+  for (; ended != nullptr; ended = ended->nextEnded) {
+    if (ended->joined || pthread_join(ended->thread, nullptr) != 0) continue;
+    ended->joined = true;
+    freeSlot(ended->slot);
   }
 }
 
 Worker* takeRecord() {
   if (spareRecordCount > 0) return spareRecords[--spareRecordCount];
-  if (unusedRecord < kMaxWorkers) return &records[unusedRecord++];
+  if (unusedRecord < kMaxThreads) return &records[unusedRecord++];
   return new (std::nothrow) Worker{};
 }
 
 }  // namespace
 
-std::atomic<std::uint32_t> workerEnds{0};
-
 Worker* allocateWorker() {
   pthread_mutex_lock(&slotMutex);
-  reapEnded();
+  joinEnded();
   Worker* worker = takeRecord();
   if (worker != nullptr) {
     worker->joined = false;
@@ -196,12 +169,10 @@ Worker* allocateWorker() {
   return worker;
 }
 
-void noteWorkerStarted(Worker* worker) {
+void noteWorkerEnded(Worker* worker) {
   pthread_mutex_lock(&slotMutex);
-  if (runningCount < kMaxWorkers) {
-    running[(runningFirst + runningCount) % kMaxWorkers] = worker;
-    ++runningCount;
-  }
+  worker->nextEnded = ended;
+  ended = worker;
   pthread_mutex_unlock(&slotMutex);
 }
 
@@ -221,8 +192,7 @@ bool joinWorker(Worker* worker) {
   if (joinedEarly) return true;
   if (pthread_join(worker->thread, nullptr) != 0) return false;
   pthread_mutex_lock(&slotMutex);
-  worker->joined = true;  // the ring drops it when it comes to it
-  ++endsSeen;
+  worker->joined = true;  // joinEnded passes it over
   freeSlot(worker->slot);
   pthread_mutex_unlock(&slotMutex);
   return true;

@@ -3,15 +3,14 @@
 
 #include <pthread.h>
 
-#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
 
 namespace fanecho {
 
-// What a thread runs, and on which stack. A thread's handle points at it:
-// the routine needs no allocation of its own, and the thread touches no heap.
+// What a thread runs, and on which stack. A thread's handle points at it,
+// so a start allocates nothing while records last.
 struct Worker {
   pthread_t thread;
   ThreadRoutine routine;
@@ -19,19 +18,17 @@ struct Worker {
   bool lowered;
   std::uint32_t slot;  // a stack slot, or none: glibc's stack
   bool joined;         // joined already, while later workers were started
+  Worker* nextEnded;   // in the list of threads that ended, not yet joined
 };
-
-// Counted by each worker as its routine returns, so that starts look for
-// ended threads to join only when there are some.
-extern std::atomic<std::uint32_t> workerEnds;
 
 // A record for a new thread, with a stack slot where one can be had; null
 // when there is no memory for it. Records are never used twice: a thread's
 // handle stays valid after its stack has gone to another thread.
 Worker* allocateWorker();
 
-// The thread was created: it is to be joined, early if it ends early.
-void noteWorkerStarted(Worker* worker);
+// The worker's routine has returned: the next start joins its thread and
+// hands its stack on.
+void noteWorkerEnded(Worker* worker);
 
 // Puts the worker's stack, or the size of the stack glibc is to make for it,
 // into the attributes its thread is created with.

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -385,6 +386,12 @@ bool waitForThreads(const ThreadHandle* handles, std::uint32_t count) {
 
 void sleepMs(std::uint32_t milliseconds) { SleepEx(milliseconds, FALSE); }
 
+std::uint64_t monotonicMs() {
+  return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now().time_since_epoch())
+                                        .count());
+}
+
 // Initialised on first use, so the lock works even before consoleLockInit.
 CRITICAL_SECTION& consoleSection() {
   static CRITICAL_SECTION* const section = [] {
@@ -417,6 +424,7 @@ PlatformOps platform = {
     .startThread = startThread,
     .waitForThreads = waitForThreads,
     .sleepMs = sleepMs,
+    .monotonicMs = monotonicMs,
     .consoleLockInit = consoleLockInit,
     .consoleLockEnter = consoleLockEnter,
     .consoleLockLeave = consoleLockLeave,
