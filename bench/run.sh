@@ -36,8 +36,8 @@
 # "one target" runs fanecho, fping -q, ping -c1 and /bin/true on 127.0.0.1,
 # one request each, 300 times each (hyperfine -N, in rounds that take turns).
 #
-# Exit status: 0 done, 1 failure; with --quick 77 when root or a tool is
-# missing (a skip for CTest).
+# Exit status: 0 done, 1 failure; with --quick 77 when root, a tool or a
+# memory cgroup is missing (a skip for CTest).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
