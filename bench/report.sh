@@ -149,7 +149,7 @@ checks() {
 if command -v gnuplot >/dev/null; then
   data=$WORK/plot.dat
   : >"$data"
-  series=("fanecho datagram" "fanecho raw" "fping -i 0" "fping -i 1")
+  series=("fanecho datagram" "fanecho raw" "floor datagram" "fping -i 0" "fping -i 1")
   for s in "${series[@]}"; do
     # One target: fanecho (datagram) and fping -q, where the interval plays no part.
     awk -F'\t' -v p="${s%% *}" -v m="${s#* }" '
