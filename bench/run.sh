@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # fanecho against fping on the same targets, in a network namespace of its own.
 #
-#   bench/run.sh [--quick] [--fanecho PATH] [--out DIR] [--runs N]
+#   bench/run.sh [--quick] [--fanecho PATH] [--out DIR] [--runs N] [--cases LIST]
 #
 #   --quick     one tiny case, a few runs: a check that the bench still works
 #   --fanecho   the binary to measure; without it build/bench is built first
 #   --out       where results.md, results.csv and wall-time.png go
 #               (default bench/results; with --quick a temporary directory)
 #   --runs      timed runs of each short case (default 10); long ones take fewer
+#   --cases     only these cases, comma-separated: "one target", "100 answering",
+#               "1000 answering", "10000 answering", "10000 silent"
 #
-# Needs root (for the namespace), iproute2, fping, hyperfine and GNU time
-# (/usr/bin/time); gnuplot for the plot. Times come from hyperfine, one run
-# at a time with the programs taking turns; peak resident memory from GNU
-# time, in runs that also check each answer: a wrong one fails the run.
+# Needs root (for the namespace and the memory cgroups), iproute2, fping,
+# iputils ping, hyperfine and a C compiler (for bench/floor.c); gnuplot for
+# the plot. Times come from hyperfine, one run at a time with the programs
+# taking turns. Memory is the whole run's, user and kernel (thread stacks,
+# task records, socket buffers): each run that checks the answers goes into
+# a memory cgroup made for it alone, whose peak is read after it ends
+# (memory.max_usage_in_bytes on cgroup v1, memory.peak on v2). A wrong
+# answer fails the run.
 #
 # The world is the end-to-end tests' (tests/e2e/netns.sh, no responder),
 # which nothing routes out of:
@@ -20,14 +26,18 @@
 #   10.1.0.0/16    local on lo: every address answers
 #   10.2.0.0/16    routed into an ifb device, which drops what it is sent:
 #                  nothing answers (this kernel has no dummy links or netem)
-# bench/report.sh draws the report from the measurements. fanecho runs in both ICMP modes, switched by the namespace's
-# net.ipv4.ping_group_range: "0 2147483647" lets it open datagram sockets,
-# "1 0" leaves it raw sockets (it runs as root). fping, as root, uses raw.
-# On the cases in JSON_CASES fanecho also runs with /json (datagram), which
-# writes an object for every target.
+# bench/report.sh draws the report from the measurements. fanecho runs in
+# both ICMP modes, switched by the namespace's net.ipv4.ping_group_range:
+# "0 2147483647" lets it open datagram sockets, "1 0" leaves it raw sockets
+# (it runs as root). fping, as root, uses raw. On the cases in JSON_CASES
+# fanecho also runs with /json (datagram), which writes an object for every
+# target. On the 10000-target cases bench/floor.c runs too: a bare thread
+# and ICMP datagram socket per target, the floor under fanecho's figures.
+# "one target" runs fanecho, fping -q, ping -c1 and /bin/true on 127.0.0.1,
+# one request each, 300 times each (hyperfine -N, in rounds that take turns).
 #
-# Exit status: 0 done, 1 failure; with --quick 77 when root or a tool is
-# missing (a skip for CTest).
+# Exit status: 0 done, 1 failure; with --quick 77 when root, a tool or a
+# memory cgroup is missing (a skip for CTest).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -38,6 +48,7 @@ QUICK=0
 FANECHO=""
 OUT=""
 RUNS=10
+CASES=""
 
 die() {
   echo "bench: $*" >&2
@@ -50,6 +61,7 @@ while (($# > 0)); do
     --fanecho) FANECHO=${2:?--fanecho needs a path}; shift ;;
     --out) OUT=${2:?--out needs a directory}; shift ;;
     --runs) RUNS=${2:?--runs needs a number}; shift ;;
+    --cases) CASES=${2:?--cases needs a list}; shift ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
     *) die "unknown argument '$1' (try --help)" ;;
   esac
@@ -66,10 +78,9 @@ missing() {
 }
 
 (($(id -u) == 0)) || missing "needs root to make a network namespace"
-for tool in ip fping hyperfine; do
+for tool in ip fping ping hyperfine cc; do
   command -v "$tool" >/dev/null || missing "$tool is not installed"
 done
-/usr/bin/time -f %M true >/dev/null 2>&1 || missing "GNU time (/usr/bin/time) is not installed"
 
 if [[ -z $FANECHO ]]; then
   if [[ ! -f $ROOT/build/bench/CMakeCache.txt ]]; then
@@ -97,17 +108,97 @@ fi
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
 
+# ---- memory: a cgroup of its own for each measured run ---------------------
+
+# The runs' cgroups are made under MEMORY_PARENT, one at a time, and
+# MEMORY_PEAK names the file that holds a cgroup's peak in bytes.
+MEMORY_PARENT=""
+MEMORY_PEAK=""
+CGROUP_NAME=fanecho-bench$$
+
+# Finds the hierarchy that has the memory controller (v1: a "cgroup" mount
+# with the memory option; v2: a "cgroup2" mount) and, in it, the bench's own
+# cgroup, so that the runs stay inside whatever limits the bench runs under.
+# Where a child of that cannot count memory (on v2, a cgroup that holds
+# processes cannot pass the controller down) it takes the hierarchy's root.
+find_memory_parent() {
+  local version mount own parent peak
+  while read -r version mount; do
+    if ((version == 1)); then
+      peak=memory.max_usage_in_bytes
+      own=$(awk -F: '$2 ~ /(^|,)memory(,|$)/ { print $3 }' /proc/self/cgroup)
+    else
+      # A v2 hierarchy beside v1 ones ("hybrid") has no memory controller.
+      grep -qw memory "$mount/cgroup.controllers" 2>/dev/null || continue
+      peak=memory.peak
+      own=$(awk -F: '$1 == "0" { print $3 }' /proc/self/cgroup)
+    fi
+    for parent in "$mount${own%/}" "$mount"; do
+      if [[ ! -d $parent ]] || ! mkdir "$parent/$CGROUP_NAME" 2>/dev/null; then continue; fi
+      if [[ -f $parent/$CGROUP_NAME/$peak ]]; then
+        rmdir "$parent/$CGROUP_NAME"
+        MEMORY_PARENT=$parent
+        MEMORY_PEAK=$peak
+        return 0
+      fi
+      rmdir "$parent/$CGROUP_NAME"
+    done
+  done < <(awk '{
+      for (i = 7; $i != "-"; i++) {}
+      if ($(i + 1) == "cgroup" && $(i + 3) ~ /(^|,)memory(,|$)/) print 1, $5
+      else if ($(i + 1) == "cgroup2") print 2, $5
+    }' /proc/self/mountinfo)
+  return 1
+}
+
+# Removes the run's cgroup, first ending what an interrupted run left in it.
+remove_cgroup() {
+  local cgroup=$MEMORY_PARENT/$CGROUP_NAME pid tries
+  [[ -n $MEMORY_PARENT && -d $cgroup ]] || return 0
+  for ((tries = 0; tries < 50; tries++)); do
+    rmdir "$cgroup" 2>/dev/null && return 0
+    while read -r pid; do kill -KILL "$pid" 2>/dev/null || true; done <"$cgroup/cgroup.procs"
+    sleep 0.1
+  done
+  echo "bench: could not remove the memory cgroup $cgroup" >&2
+}
+
 NS=fbench$$
 cleanup() {
+  remove_cgroup
   world_down "$NS"
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+find_memory_parent || missing "no memory cgroup can be made here (cgroup v1 memory or v2 memory.peak)"
+
 in_ns() { ip netns exec "$NS" "$@"; }
 
+# in_memory_cgroup ID COMMAND...: runs COMMAND in the namespace, alone in a
+# memory cgroup made for it, its output going through a pipe into ID.out
+# (so that no page of the file is charged to it); adds the cgroup's peak in
+# KiB to ID.memory. The process joins the cgroup through a descriptor opened
+# outside, since `ip netns exec` mounts a /sys of its own, and only then
+# becomes COMMAND.
+in_memory_cgroup() {
+  local id=$1
+  shift
+  local cgroup=$MEMORY_PARENT/$CGROUP_NAME
+  mkdir "$cgroup" || die "could not make the memory cgroup $cgroup"
+  # shellcheck disable=SC2016 # $$ and $@ are the inner shell's
+  in_ns sh -c 'echo $$ >&3 && exec 3>&- && exec "$@"' sh "$@" 3>"$cgroup/cgroup.procs" \
+    > >(cat >"$WORK/$id.out") 2>&1 || true
+  wait $!
+  echo $(($(<"$cgroup/$MEMORY_PEAK") / 1024)) >>"$WORK/$id.memory"
+  rmdir "$cgroup"
+}
+
 world_up "$NS" || die "could not build the namespace"
+
+FLOOR=$WORK/floor
+cc -O2 -pthread -o "$FLOOR" "$ROOT/bench/floor.c" || die "could not build bench/floor.c"
 
 # One address a line, in the order fanecho expands the same pattern; each
 # field of the pattern is a number or a range lo-hi.
@@ -127,18 +218,9 @@ expand() {
 }
 
 # Results, one line a measurement:
-# case targets answering program mode median min max stddev peak_rss_kib
+# case targets answering program mode median min max stddev peak_memory_kib
 RESULTS=$WORK/results.tsv
 : >"$RESULTS"
-
-# run_for_memory ID COMMAND...: one run under GNU time; prints its peak RSS
-# in KiB and leaves its output in ID.out.
-run_for_memory() {
-  local id=$1
-  shift
-  in_ns /usr/bin/time -f "$gnu_time_format" -o "$WORK/$id.rss" "$@" >"$WORK/$id.out" 2>&1 || true
-  time_field "$WORK/$id.rss" peak
-}
 
 # time_once ID COMMAND...: one run timed by hyperfine; adds its seconds to
 # ID.times.
@@ -167,6 +249,8 @@ check_answer() {
       (($(grep -c '^{"type":"target",' "$output") == targets))
   elif [[ $program == fanecho ]]; then
     grep -qxF "$(summary_for $((answering ? targets : 0)) "$targets" | cut -d'|' -f1)" "$output"
+  elif [[ $program == floor ]]; then
+    grep -q "^$targets threads: $((answering ? targets : 0)) replies," "$output"
   else
     local replied
     replied=$(grep -c 'xmt/rcv/%loss = 1/1/' "$output" || true)
@@ -174,14 +258,15 @@ check_answer() {
   fi
 }
 
-# bench_case CASE PATTERN ANSWERING RUNS FPING_INTERVALS...
-# fanecho in both modes and fping at each interval on the same targets. Each
-# first runs for its memory and answer (which also warms up), then the timed
-# runs go round the programs in turn, so that a change in the load of a
-# shared machine falls on all of them alike.
+# bench_case CASE PATTERN ANSWERING RUNS FLOOR FPING_INTERVALS...
+# fanecho in both modes, bench/floor.c when FLOOR is 1 and fping at each
+# interval on the same targets. Each first runs for its memory and answer
+# (which also warms up), then the timed runs go round the programs in turn,
+# so that a change in the load of a shared machine falls on all of them
+# alike.
 bench_case() {
-  local case=$1 pattern=$2 answering=$3 runs=$4
-  shift 4
+  local case=$1 pattern=$2 answering=$3 runs=$4 floor=$5
+  shift 5
   local list=$WORK/${case// /_}.list
   expand "$pattern" >"$list"
   local targets
@@ -202,6 +287,13 @@ bench_case() {
     rounds+=("$runs")
     commands+=("$(printf '%q ' "$FANECHO" /json /timeout:1 "$pattern")")
   done
+  if ((floor)); then
+    # Its addresses are those of 10.NET.0-39.1-250, in the same order.
+    programs+=(floor)
+    modes+=(datagram)
+    rounds+=("$runs")
+    commands+=("$(printf '%q ' "$FLOOR" "$targets" "$(cut -d. -f2 <<<"$pattern")")")
+  fi
   for interval in "$@"; do
     programs+=(fping)
     modes+=("-i $interval")
@@ -210,28 +302,26 @@ bench_case() {
     commands+=("$(printf '%q ' fping -q -c 1 -t 1000 -r 0 -i "$interval" -f "$list")")
   done
 
-  local v id rss max_rss i memory_runs most=0
-  local -a command ids=() peaks=()
+  local v id i memory_runs most=0
+  local -a command ids=()
   for v in "${!programs[@]}"; do
     id=${case// /_}-${programs[$v]}-${modes[$v]// /}
     id=${id//\//}
     ids+=("$id")
     : >"$WORK/$id.times"
+    : >"$WORK/$id.memory"
     eval "command=(${commands[$v]})"
     echo "bench: $case: ${programs[$v]} (${modes[$v]}): memory and answer" >&2
-    [[ ${programs[$v]} == fanecho ]] && set_icmp_mode "$NS" "${modes[$v]%% *}"
+    [[ ${programs[$v]} == fping ]] || set_icmp_mode "$NS" "${modes[$v]%% *}"
     memory_runs=3
     ((QUICK || rounds[v] < runs)) && memory_runs=1
-    max_rss=0
     for ((i = 0; i < memory_runs; i++)); do
-      rss=$(run_for_memory "$id" "${command[@]}")
-      ((rss > max_rss)) && max_rss=$rss
+      in_memory_cgroup "$id" "${command[@]}"
+      check_answer "${programs[$v]}" "$targets" "$answering" "$WORK/$id.out" || {
+        tail -n 5 "$WORK/$id.out" >&2
+        die "${programs[$v]} (${modes[$v]}) gave the wrong answer on $case"
+      }
     done
-    peaks+=("$max_rss")
-    check_answer "${programs[$v]}" "$targets" "$answering" "$WORK/$id.out" || {
-      tail -n 5 "$WORK/$id.out" >&2
-      die "${programs[$v]} (${modes[$v]}) gave the wrong answer on $case"
-    }
     ((rounds[v] > most)) && most=${rounds[v]}
   done
 
@@ -241,22 +331,69 @@ bench_case() {
     for v in "${!programs[@]}"; do
       ((round <= rounds[v])) || continue
       eval "command=(${commands[$v]})"
-      [[ ${programs[$v]} == fanecho ]] && set_icmp_mode "$NS" "${modes[$v]%% *}"
+      [[ ${programs[$v]} == fping ]] || set_icmp_mode "$NS" "${modes[$v]%% *}"
       time_once "${ids[$v]}" "${command[@]}"
     done
   done
 
   for v in "${!programs[@]}"; do
-    sort -g "$WORK/${ids[$v]}.times" | awk -v c="$case" -v n="$targets" -v a="$answering" \
-      -v p="${programs[$v]}" -v m="${modes[$v]}" -v r="${peaks[$v]}" '
-      { t[NR] = $1; sum += $1 }
-      END {
-        median = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
-        mean = sum / NR
-        for (i = 1; i <= NR; i++) dev += (t[i] - mean) ^ 2
-        sd = NR > 1 ? sqrt(dev / (NR - 1)) : 0
-        printf "%s\t%s\t%s\t%s\t%s\t%.6f\t%.6f\t%.6f\t%.6f\t%s\n", c, n, a, p, m, median, t[1], t[NR], sd, r
-      }' >>"$RESULTS"
+    summarize "$case" "$targets" "$answering" "${programs[$v]}" "${modes[$v]}" "$WORK/${ids[$v]}.times" \
+      "$(median <"$WORK/${ids[$v]}.memory")"
+  done
+}
+
+# The median of the numbers on standard input, one a line.
+median() {
+  sort -g | awk '{ t[NR] = $1 } END { if (NR) print NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+}
+
+# summarize CASE TARGETS ANSWERING PROGRAM MODE TIMES MEMORY: adds a line
+# to the results from the seconds in the file TIMES.
+summarize() {
+  sort -g "$6" | awk -v c="$1" -v n="$2" -v a="$3" -v p="$4" -v m="$5" -v r="$7" '
+    { t[NR] = $1; sum += $1 }
+    END {
+      median = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+      mean = sum / NR
+      for (i = 1; i <= NR; i++) dev += (t[i] - mean) ^ 2
+      sd = NR > 1 ? sqrt(dev / (NR - 1)) : 0
+      printf "%s\t%s\t%s\t%s\t%s\t%.6f\t%.6f\t%.6f\t%.6f\t%s\n", c, n, a, p, m, median, t[1], t[NR], sd, r
+    }' >>"$RESULTS"
+}
+
+# one_target RUNS TURNS: one loopback target, one request, the commonest
+# call from a script: fanecho (datagram), fping -q, ping -c1 and /bin/true
+# (what starting any program costs), each RUNS times under hyperfine -N, in
+# TURNS rounds that take turns. Each must succeed first.
+one_target() {
+  local runs=$1 turns=$2
+  local -a programs=(fanecho fping ping /bin/true) modes=(datagram -q -c1 -)
+  local -a commands=("$FANECHO 127.0.0.1" "fping -q 127.0.0.1" "ping -c1 127.0.0.1" /bin/true)
+  local v round
+  set_icmp_mode "$NS" datagram
+  for v in "${!commands[@]}"; do
+    # shellcheck disable=SC2086 # the commands are words
+    in_ns ${commands[$v]} >"$WORK/one.out" 2>&1 || {
+      cat "$WORK/one.out" >&2
+      die "one target: '${commands[$v]}' failed"
+    }
+    : >"$WORK/one-$v.times"
+  done
+  for ((round = 1; round <= turns; round++)); do
+    echo "bench: one target: round $round of $turns" >&2
+    if ! in_ns hyperfine -N --style none --warmup 3 --runs $(((runs + turns - 1) / turns)) \
+      --export-json "$WORK/one.json" -- "${commands[@]}" >"$WORK/one.hyperfine" 2>&1; then
+      cat "$WORK/one.hyperfine" >&2
+      die "hyperfine failed on one target"
+    fi
+    # Each command's "times": [ ... ] in turn, one number a line.
+    awk -v work="$WORK" '
+      /"times": \[/ { inside = 1; next }
+      inside && /\]/ { inside = 0; v++; next }
+      inside { gsub(/[ ,]/, ""); print >>(work "/one-" (v + 0) ".times") }' "$WORK/one.json"
+  done
+  for v in "${!commands[@]}"; do
+    summarize "one target" 1 1 "${programs[$v]}" "${modes[$v]}" "$WORK/one-$v.times" ""
   done
 }
 
@@ -264,19 +401,22 @@ long_runs=$(((RUNS + 1) / 2))
 ((long_runs < 3)) && long_runs=3
 if ((QUICK)); then
   RUNS=3
-  bench_case "10 answering" 10.1.0.1-10 1 3 0
+  one_target 10 2
+  bench_case "10 answering" 10.1.0.1-10 1 3 1 0
 else
-  bench_case "loopback" 127.0.0.1 1 $((RUNS * 2)) 0
-  bench_case "100 answering" 10.1.0.1-100 1 "$RUNS" 0 1
-  bench_case "1000 answering" 10.1.0-3.1-250 1 "$RUNS" 0 1
-  bench_case "10000 answering" 10.1.0-39.1-250 1 "$RUNS" 0 1
-  bench_case "10000 silent" 10.2.0-39.1-250 0 "$long_runs" 0
+  wanted() { [[ -z $CASES || ",$CASES," == *",$1,"* ]]; }
+  if wanted "one target"; then one_target 300 5; fi
+  if wanted "100 answering"; then bench_case "100 answering" 10.1.0.1-100 1 "$RUNS" 0 0 1; fi
+  if wanted "1000 answering"; then bench_case "1000 answering" 10.1.0-3.1-250 1 "$RUNS" 0 0 1; fi
+  if wanted "10000 answering"; then bench_case "10000 answering" 10.1.0-39.1-250 1 "$RUNS" 1 0 1; fi
+  if wanted "10000 silent"; then bench_case "10000 silent" 10.2.0-39.1-250 0 "$long_runs" 1 0; fi
+  [[ -s $RESULTS ]] || die "no case in '$CASES'"
 fi
 
 # ---- report ---------------------------------------------------------------
 
 {
-  printf 'case\ttargets\tanswering\tprogram\tmode\tmedian_s\tmin_s\tmax_s\tstddev_s\tpeak_rss_kib\n'
+  printf 'case\ttargets\tanswering\tprogram\tmode\tmedian_s\tmin_s\tmax_s\tstddev_s\tpeak_memory_kib\n'
   cat "$RESULTS"
 } >"$OUT/results.csv"
 CPU=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)

@@ -101,7 +101,7 @@ write_name_files() {
 fd00:1::10 answer-one
 fd00:1::20 v6-only
 fd00:7::10 dual-far
-10.1.0.12 dual-far
+10.7.0.10 dual-far
 EOF
   printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$dir/resolv.conf"
   # Files first, then the resolver that fails fast; only where the host has

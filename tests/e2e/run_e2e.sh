@@ -222,7 +222,9 @@ run_fanecho() {
   fi
   [[ -n $nofile ]] && command+=(prlimit "--nofile=$nofile:$nofile")
   command+=("${runner_words[@]}" "$program" "$@")
-  if [[ -n ${stdout_to-} ]]; then
+  if [[ ${stdout_to-} == closed ]]; then
+    (cd "$work" && "${command[@]}" >&-) 2>"$work/err"
+  elif [[ -n ${stdout_to-} ]]; then
     (cd "$work" && "${command[@]}") >"$stdout_to" 2>"$work/err"
   else
     (cd "$work" && "${command[@]}") >"$work/raw-out" 2>"$work/err"
@@ -249,7 +251,7 @@ run_fanecho() {
 #   --match       EXPECTED lines are extended regular expressions
 #   --stderr RE   standard error is one line that matches RE (else it
 #                 is not checked)
-#   --stdout FILE standard output goes to FILE (e.g. /dev/full)
+#   --stdout FILE standard output goes to FILE (e.g. /dev/full); "closed" closes it
 #   --resolv TEXT the namespace's resolv.conf for this case
 #   --needs PROG  skip the case where PROG is not installed
 #   --after CMD   run CMD after the case, whatever its outcome
@@ -958,6 +960,10 @@ t realnet.dns_reverse --needs dnsmasq --within 6 --resolv 'nameserver 127.0.0.53
 )
 # Lines that cannot be written are no success.
 t realnet.stdout_full --stdout /dev/full --rc 4 --stderr '^fanecho: cannot write standard output: ' \
+  -- /report:all 10.1.0.1 </dev/null
+# A closed standard output is no free descriptor for a socket: its lines
+# would go to the target as packets.
+t realnet.stdout_closed --stdout closed --rc 4 --stderr '^fanecho: cannot write standard output: ' \
   -- /report:all 10.1.0.1 </dev/null
 
 # ---------------------------------------------------------------- the end

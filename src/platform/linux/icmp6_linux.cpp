@@ -247,16 +247,16 @@ const char* icmp6ProblemPosix(bool& familyMissing) {
 IcmpHandle icmp6CreatePosix() {
   const int type = choice().type;
   if (type < 0) return -1;
-  countIcmp6Socket();
-  int fd;
-  // Descriptors can run out all the same: wait for a socket of ours to close.
-  while ((fd = openSocket(type)) < 0) {
-    if (!waitForFreeDescriptor(errno)) {
-      uncountIcmp6Socket();
-      return -1;
-    }
+  for (;;) {
+    countIcmp6Socket();
+    const int fd = openSocket(type);
+    if (fd >= 0) return kIcmp6HandleBase + fd;
+    // Descriptors can run out all the same: the count goes back before the
+    // wait for a socket of ours to close, so that it never waits on itself.
+    const int error = errno;
+    uncountIcmp6Socket();
+    if (!waitForFreeDescriptor(error)) return -1;
   }
-  return kIcmp6HandleBase + fd;
 }
 
 void icmp6ClosePosix(IcmpHandle handle) {

@@ -228,7 +228,6 @@ struct Descriptors {
   std::condition_variable lookupRoom;
   unsigned sockets = 0;  // open sockets of ours, the kept ones included
   unsigned lookups = 0;  // descriptors held for look-ups under way
-  unsigned socketWaiters = 0;
   unsigned lookupWaiters = 0;
   unsigned total = 0;        // 0 until the limit is read
   unsigned socketShare = 0;  // what sockets may hold of total
@@ -255,7 +254,6 @@ bool closeKept(Descriptors& d) {
   if (d.keptCount == 0) return false;
   d.sockets -= d.keptCount;
   while (d.keptCount > 0) close(d.kept[--d.keptCount]);
-  d.socketRoom.notify_all();
   return true;
 }
 
@@ -274,9 +272,7 @@ int takeSocket(Descriptors& d, std::unique_lock<std::mutex>& lock) {
       ++d.sockets;
       return -1;
     }
-    ++d.socketWaiters;
     d.socketRoom.wait(lock);
-    --d.socketWaiters;
   }
 }
 
@@ -306,7 +302,7 @@ LookupDescriptors::LookupDescriptors() {
 LookupDescriptors::~LookupDescriptors() {
   std::lock_guard<std::mutex> lock(descriptors.mutex);
   descriptors.lookups -= kLookupDescriptors;
-  descriptors.socketRoom.notify_all();
+  for (unsigned i = 0; i < kLookupDescriptors; ++i) descriptors.socketRoom.notify_one();
   if (descriptors.lookupWaiters > 0) descriptors.lookupRoom.notify_one();
 }
 
@@ -392,9 +388,7 @@ void countIcmp6Socket() {
   readLimit(d);
   while (!socketRoom(d)) {
     if (closeKept(d)) continue;
-    ++d.socketWaiters;
     d.socketRoom.wait(lock);
-    --d.socketWaiters;
   }
   ++d.sockets;
 }
@@ -404,21 +398,20 @@ void uncountIcmp6Socket() { uncountSocket(); }
 IcmpHandle icmpCreatePosix() {
   const int type = socketChoice().type;
   if (type < 0) return -1;
-  {
-    std::unique_lock<std::mutex> lock(descriptors.mutex);
-    if (const int kept = takeSocket(descriptors, lock); kept >= 0) return kept;
-  }
-  int fd;
-  // Descriptors can run out all the same (another program's share of the
-  // system's, a limit lowered meanwhile): wait for a socket of ours to
-  // close rather than count the target as unreachable.
-  while ((fd = openIcmpSocket(type)) < 0) {
-    if (!waitForFreeDescriptor(errno)) {
-      uncountSocket();
-      return -1;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(descriptors.mutex);
+      if (const int kept = takeSocket(descriptors, lock); kept >= 0) return kept;
     }
+    const int fd = openIcmpSocket(type);
+    if (fd >= 0) return fd;
+    // Descriptors can run out all the same (the system's, or ours held by
+    // others): wait for a socket of ours to close rather than count the
+    // target as unreachable.
+    const int error = errno;
+    uncountSocket();
+    if (!waitForFreeDescriptor(error)) return -1;
   }
-  return fd;
 }
 
 void icmpClosePosix(IcmpHandle handle) {
