@@ -49,7 +49,10 @@
 #   fd00:3::/64   an unreachable route: sending fails at once
 #   fd00:4::/64   routed via NAMEp, which answers destination unreachable
 #   fd00:5::/64   the veth to NAMEp (fd00:5::1 ours); NAMEp holds
-#                 fd00:5::2-f and its kernel ignores echo requests
+#                 fd00:5::2-f, its kernel ignores echo requests and
+#                 fanecho_responder answers as for 10.5.0.x (::2 normal,
+#                 ::3 corrupt, ::4 truncate, ::5 duplicate, ::8 wrong-id,
+#                 ::9 wrong-seq, ::a foreign, ::e impostor, ::f pad)
 #   fd00:7::/64   routed via NAMEa (fd00:70::2 over veth1), which holds the
 #                 whole block as local and answers
 #
@@ -83,7 +86,9 @@ responder_rules() {
   echo 10.5.0.2=normal 10.5.0.3=corrupt 10.5.0.4=truncate 10.5.0.5=duplicate \
     10.5.0.6=late:1500 10.5.0.7=delay:200 10.5.0.8=wrong-id 10.5.0.9=wrong-seq \
     10.5.0.10=foreign 10.5.0.12=alternate:300 10.5.0.13=bad-checksum 10.5.0.14=impostor \
-    10.5.0.15=pad 10.6.0.0/16=delay:1000 10.6.255.0/24=delay:200
+    10.5.0.15=pad 10.6.0.0/16=delay:1000 10.6.255.0/24=delay:200 \
+    fd00:5::2=normal fd00:5::3=corrupt fd00:5::4=truncate fd00:5::5=duplicate \
+    fd00:5::8=wrong-id fd00:5::9=wrong-seq fd00:5::a=foreign fd00:5::e=impostor fd00:5::f=pad
 }
 
 write_name_files() {

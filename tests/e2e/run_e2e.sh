@@ -862,14 +862,14 @@ EOF
 # a peer holds), silent, an unreachable route and a router's ICMPv6 error,
 # beside IPv4; names by their AAAA records; the permission asked for ICMPv6.
 t ipv6.targets --within 4 -- /report:all /timeout:2 /ip:6 fd00:1::10-11 fd00:7::5 fd00:2::5 \
-  fd00:3::1 fd00:4::1 fd00:5::2 10.1.0.1 ::1 <<'EOF'
+  fd00:3::1 fd00:4::1 fd00:5::b 10.1.0.1 ::1 <<'EOF'
 fd00:1::10 is ok
 fd00:1::11 is ok
 fd00:7::5 is ok
 fd00:2::5 could not be reached
 fd00:3::1 could not be reached
 fd00:4::1 could not be reached
-fd00:5::2 could not be reached
+fd00:5::b could not be reached
 10.1.0.1 is ok
 ::1 is ok
 
@@ -884,6 +884,20 @@ t ipv6.names --json -- /json /verbose /ip:6 answer-one v6-only fd00:1:0::0010 /i
 {"type":"target","target":"answer-two","kind":"host_name","address":"10.1.0.11","family":4,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
 {"type":"target","target":"v6-only","kind":"host_name","address":null,"family":4,"result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
 {"type":"summary","targets":6,"ok":5,"failed":1,"exit_status":1}
+EOF
+# ICMPv6 replies the way broken hosts give them: only exact ones count.
+t ipv6.responder -- /report:all /timeout:1 /ip:6 fd00:5::2-5,8-a,e,f <<'EOF'
+fd00:5::2 is ok
+fd00:5::3 replied with invalid data
+fd00:5::4 replied with invalid data
+fd00:5::5 is ok
+fd00:5::8 could not be reached
+fd00:5::9 could not be reached
+fd00:5::a is ok
+fd00:5::e could not be reached
+fd00:5::f replied with invalid data
+
+#machines sent / replied / timed-out = 9 / 3 / 6
 EOF
 t ipv6.no_permission --nobody --range "1 0" --rc 3 -- /report:all /ip:6 fd00:1::10 10.1.0.1 <<'EOF'
 fanecho: no permission to send ICMPv6 echo requests: group 65534 is outside net.ipv4.ping_group_range and CAP_NET_RAW is missing; widen the range (sysctl -w net.ipv4.ping_group_range="0 2147483647") or run as root

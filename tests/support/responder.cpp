@@ -27,8 +27,10 @@
 //   bad-checksum  one reply whose checksum is wrong
 //   impostor      one correct reply, but from the next address up
 // Every other reply carries a correct checksum. Addresses without a behaviour get
-// no answer. The tool ends by itself after --seconds (default 300), so a
-// test run that dies cannot leave it behind for long.
+// no answer. IPv6 addresses (exact, no prefixes) get ICMPv6 replies on a raw
+// ICMPv6 socket, whose checksum the kernel fills in (so no bad-checksum);
+// run it where net.ipv6.icmp.echo_ignore_all=1 as well. The tool ends by itself after --seconds
+// (default 300), so a test run that dies cannot leave it behind for long.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -36,8 +38,10 @@
 #include <unistd.h>
 
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -80,8 +84,22 @@ struct PrefixRule {
 
 struct Pending {
   Clock::time_point due;
-  std::vector<std::uint8_t> packet;  // IP header included
+  std::vector<std::uint8_t> packet;  // IP header included; for IPv6 the ICMPv6 message alone
   in_addr_t to;
+  bool v6 = false;
+  in6_addr to6{};
+  in6_addr from6{};
+};
+
+using Address6 = std::array<std::uint8_t, 16>;
+
+// One answer: the ICMP message, its delay, whether its checksum is spoilt and
+// whether it comes from the next address up.
+struct Answer {
+  std::vector<std::uint8_t> icmp;
+  int delayMs;
+  bool spoil;
+  bool impostor;
 };
 
 std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
@@ -147,11 +165,106 @@ void changeIdentifier(std::vector<std::uint8_t>& icmp) {
   icmp[5] ^= 0xA5;
 }
 
+// The answers a behaviour gives to one request; `icmp` is the request with
+// its type already turned into the reply's. `seen` counts the requests of
+// its sender, target and identifier, for alternate.
+std::vector<Answer> plan(const Behaviour& behaviour, std::vector<std::uint8_t> icmp,
+                         unsigned& seen) {
+  std::vector<Answer> answers;
+  const std::size_t dataSize = icmp.size() - 8;
+  auto queue = [&](std::vector<std::uint8_t> message, int delayMs, bool spoil = false,
+                   bool impostor = false) {
+    answers.push_back({std::move(message), delayMs, spoil, impostor});
+  };
+  switch (behaviour.kind) {
+    case Kind::normal:
+      queue(icmp, 0);
+      break;
+    case Kind::corrupt:
+      if (dataSize > 0) {
+        icmp[8] ^= 0xFF;
+        icmp.back() ^= 0xFF;
+      }
+      queue(icmp, 0);
+      break;
+    case Kind::truncate:
+      icmp.resize(8 + std::min<std::size_t>(dataSize / 2, 16));
+      queue(icmp, 0);
+      break;
+    case Kind::duplicate:
+      queue(icmp, 0);
+      queue(icmp, 0);
+      break;
+    case Kind::pad:
+      icmp.insert(icmp.end(), {'p', 'a', 'd', 'd', 'i', 'n', 'g', '!'});
+      queue(icmp, 0);
+      break;
+    case Kind::delay:
+      queue(icmp, behaviour.delayMs);
+      break;
+    case Kind::wrongId:
+      changeIdentifier(icmp);
+      queue(icmp, 0);
+      break;
+    case Kind::wrongSeq: {
+      std::uint16_t sequence;
+      std::memcpy(&sequence, &icmp[6], 2);
+      sequence = htons(static_cast<std::uint16_t>(ntohs(sequence) + 1000));
+      std::memcpy(&icmp[6], &sequence, 2);
+      queue(icmp, 0);
+      break;
+    }
+    case Kind::foreign: {
+      std::vector<std::uint8_t> other = icmp;
+      changeIdentifier(other);
+      queue(other, 0);
+      queue(icmp, 0);
+      break;
+    }
+    case Kind::alternate:
+      if (seen++ % 2 == 0) queue(icmp, behaviour.delayMs);
+      break;
+    case Kind::badChecksum:
+      queue(icmp, 0, true);
+      break;
+    case Kind::impostor:
+      queue(icmp, 0, false, true);
+      break;
+  }
+  return answers;
+}
+
+// Sends an ICMPv6 message from `from` (one of this namespace's addresses)
+// to `to`; the kernel fills in the checksum.
+void send6(int fd, const Pending& reply) {
+  sockaddr_in6 to{};
+  to.sin6_family = AF_INET6;
+  to.sin6_addr = reply.to6;
+  iovec part{const_cast<std::uint8_t*>(reply.packet.data()), reply.packet.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in6_pktinfo))] = {};
+  msghdr message{};
+  message.msg_name = &to;
+  message.msg_namelen = sizeof to;
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  cmsghdr* c = CMSG_FIRSTHDR(&message);
+  c->cmsg_level = IPPROTO_IPV6;
+  c->cmsg_type = IPV6_PKTINFO;
+  c->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
+  in6_pktinfo info{};
+  info.ipi6_addr = reply.from6;
+  std::memcpy(CMSG_DATA(c), &info, sizeof info);
+  sendmsg(fd, &message, 0);
+}
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: fanecho_responder [--seconds N] [--ready FILE] ADDRESS[/BITS]=BEHAVIOUR ...\n"
-               "behaviours: normal corrupt truncate duplicate delay:MS late:MS wrong-id wrong-seq\n"
-               "            foreign alternate:MS\n");
+  std::fprintf(
+      stderr,
+      "usage: fanecho_responder [--seconds N] [--ready FILE] ADDRESS[/BITS]=BEHAVIOUR ...\n"
+      "behaviours: normal corrupt truncate duplicate delay:MS late:MS wrong-id wrong-seq\n"
+      "            foreign alternate:MS\n");
   return 2;
 }
 
@@ -161,6 +274,7 @@ int main(int argc, char** argv) {
   int seconds = 300;
   const char* readyFile = nullptr;
   std::map<in_addr_t, Behaviour> rules;
+  std::map<Address6, Behaviour> rules6;
   std::vector<PrefixRule> prefixRules;  // longest first
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -175,6 +289,15 @@ int main(int argc, char** argv) {
       const int bits = prefix ? std::atoi(argument.c_str() + slash + 1) : 32;
       in_addr address{};
       Behaviour behaviour;
+      in6_addr address6{};
+      if (equals != std::string::npos && !prefix &&
+          inet_pton(AF_INET6, argument.substr(0, equals).c_str(), &address6) == 1 &&
+          parseBehaviour(argument.substr(equals + 1), behaviour)) {
+        Address6 key;
+        std::memcpy(key.data(), &address6, 16);
+        rules6[key] = behaviour;
+        continue;
+      }
       if (equals == std::string::npos || bits < 1 || bits > 32 ||
           inet_pton(AF_INET, argument.substr(0, prefix ? slash : equals).c_str(), &address) != 1 ||
           !parseBehaviour(argument.substr(equals + 1), behaviour)) {
@@ -188,7 +311,7 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if ((rules.empty() && prefixRules.empty()) || seconds <= 0) return usage();
+  if ((rules.empty() && prefixRules.empty() && rules6.empty()) || seconds <= 0) return usage();
   std::stable_sort(prefixRules.begin(), prefixRules.end(),
                    [](const PrefixRule& a, const PrefixRule& b) { return a.bits > b.bits; });
 
@@ -213,6 +336,24 @@ int main(int argc, char** argv) {
   if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof bufferSize) != 0)
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
 
+  // ICMPv6: no header of ours to write; the reply's source is set per
+  // message, and the request's destination comes with it.
+  int fd6 = -1;
+  if (!rules6.empty()) {
+    fd6 = socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6);
+    if (fd6 < 0) {
+      std::perror("fanecho_responder: raw ICMPv6 socket");
+      return 1;
+    }
+    icmp6_filter filter6;
+    ICMP6_FILTER_SETBLOCKALL(&filter6);
+    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &filter6);
+    setsockopt(fd6, IPPROTO_ICMPV6, ICMP6_FILTER, &filter6, sizeof filter6);
+    setsockopt(fd6, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
+    if (setsockopt(fd6, SOL_SOCKET, SO_RCVBUFFORCE, &bufferSize, sizeof bufferSize) != 0)
+      setsockopt(fd6, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+  }
+
   if (readyFile != nullptr) {
     // Written only once the socket exists: from then on no request is missed.
     const std::string temporary = std::string(readyFile) + ".tmp";
@@ -233,7 +374,10 @@ int main(int argc, char** argv) {
     const Clock::time_point now = Clock::now();
     if (now >= end) break;
     for (std::size_t i = 0; i < pending.size();) {
-      if (pending[i].due <= now) {
+      if (pending[i].due <= now && pending[i].v6) {
+        send6(fd6, pending[i]);
+        pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+      } else if (pending[i].due <= now) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = pending[i].to;
@@ -247,8 +391,59 @@ int main(int argc, char** argv) {
     Clock::time_point wake = end;
     for (const Pending& p : pending) wake = std::min(wake, p.due);
     const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-    pollfd wait{fd, POLLIN, 0};
-    if (poll(&wait, 1, static_cast<int>(std::max<long long>(waitMs, 0))) <= 0) continue;
+    pollfd waits[2] = {{fd, POLLIN, 0}, {fd6, POLLIN, 0}};
+    if (poll(waits, fd6 >= 0 ? 2 : 1, static_cast<int>(std::max<long long>(waitMs, 0))) <= 0) {
+      continue;
+    }
+    if (fd6 >= 0 && (waits[1].revents & POLLIN)) {
+      sockaddr_in6 from{};
+      alignas(cmsghdr) char control[256];
+      iovec part{buffer, sizeof buffer};
+      msghdr message{};
+      message.msg_name = &from;
+      message.msg_namelen = sizeof from;
+      message.msg_iov = &part;
+      message.msg_iovlen = 1;
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      const ssize_t length = recvmsg(fd6, &message, MSG_DONTWAIT);
+      in6_addr destination6{};
+      bool known = false;
+      for (cmsghdr* c = CMSG_FIRSTHDR(&message); length >= 8 && c != nullptr;
+           c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != IPPROTO_IPV6 || c->cmsg_type != IPV6_PKTINFO) continue;
+        in6_pktinfo info;
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        destination6 = info.ipi6_addr;
+        known = true;
+      }
+      Address6 key;
+      std::memcpy(key.data(), &destination6, 16);
+      const auto rule = rules6.find(key);
+      if (known && buffer[0] == ICMP6_ECHO_REQUEST && rule != rules6.end()) {
+        std::vector<std::uint8_t> icmp(buffer, buffer + length);
+        icmp[0] = ICMP6_ECHO_REPLY;
+        icmp[2] = icmp[3] = 0;
+        std::uint16_t identifier;
+        std::memcpy(&identifier, &icmp[4], 2);
+        in_addr_t sourceKey;
+        std::memcpy(&sourceKey, &from.sin6_addr.s6_addr[12], 4);
+        in_addr_t destinationKey;
+        std::memcpy(&destinationKey, &destination6.s6_addr[12], 4);
+        for (Answer& answer :
+             plan(rule->second, std::move(icmp), seen[{sourceKey, destinationKey, identifier}])) {
+          Pending reply;
+          reply.due = Clock::now() + std::chrono::milliseconds(answer.delayMs);
+          reply.packet = std::move(answer.icmp);
+          reply.v6 = true;
+          reply.to6 = from.sin6_addr;
+          reply.from6 = destination6;
+          if (answer.impostor) ++reply.from6.s6_addr[15];
+          pending.push_back(std::move(reply));
+        }
+      }
+    }
+    if (!(waits[0].revents & POLLIN)) continue;
 
     const ssize_t received = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
     if (received < 20) continue;
@@ -273,73 +468,16 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> icmp(request,
                                    request + (received - static_cast<ssize_t>(headerSize)));
     icmp[0] = ICMP_ECHOREPLY;
-    const std::size_t dataSize = icmp.size() - 8;
-    const Clock::time_point soon = Clock::now();
-    auto queue = [&](std::vector<std::uint8_t> message, int delayMs, bool spoil = false,
-                     in_addr_t from = 0) {
-      pending.push_back(
-          {soon + std::chrono::milliseconds(delayMs),
-           buildReply(from != 0 ? from : destination, source, std::move(message), spoil), source});
-    };
-    switch (behaviour.kind) {
-      case Kind::normal:
-        queue(icmp, 0);
-        break;
-      case Kind::corrupt:
-        if (dataSize > 0) {
-          icmp[8] ^= 0xFF;
-          icmp.back() ^= 0xFF;
-        }
-        queue(icmp, 0);
-        break;
-      case Kind::truncate:
-        icmp.resize(8 + std::min<std::size_t>(dataSize / 2, 16));
-        queue(icmp, 0);
-        break;
-      case Kind::duplicate:
-        queue(icmp, 0);
-        queue(icmp, 0);
-        break;
-      case Kind::pad:
-        icmp.insert(icmp.end(), {'p', 'a', 'd', 'd', 'i', 'n', 'g', '!'});
-        queue(icmp, 0);
-        break;
-      case Kind::delay:
-        queue(icmp, behaviour.delayMs);
-        break;
-      case Kind::wrongId:
-        changeIdentifier(icmp);
-        queue(icmp, 0);
-        break;
-      case Kind::wrongSeq: {
-        std::uint16_t sequence;
-        std::memcpy(&sequence, &icmp[6], 2);
-        sequence = htons(static_cast<std::uint16_t>(ntohs(sequence) + 1000));
-        std::memcpy(&icmp[6], &sequence, 2);
-        queue(icmp, 0);
-        break;
-      }
-      case Kind::foreign: {
-        std::vector<std::uint8_t> other = icmp;
-        changeIdentifier(other);
-        queue(other, 0);
-        queue(icmp, 0);
-        break;
-      }
-      case Kind::alternate: {
-        std::uint16_t identifier;
-        std::memcpy(&identifier, &icmp[4], 2);
-        if (seen[{source, destination, identifier}]++ % 2 == 0) queue(icmp, behaviour.delayMs);
-        break;
-      }
-      case Kind::badChecksum:
-        queue(icmp, 0, true);
-        break;
-      case Kind::impostor:
-        queue(icmp, 0, false, htonl(ntohl(destination) + 1));
-        break;
+    std::uint16_t identifier;
+    std::memcpy(&identifier, &icmp[4], 2);
+    for (Answer& answer :
+         plan(behaviour, std::move(icmp), seen[{source, destination, identifier}])) {
+      const in_addr_t from = answer.impostor ? htonl(ntohl(destination) + 1) : destination;
+      pending.push_back({Clock::now() + std::chrono::milliseconds(answer.delayMs),
+                         buildReply(from, source, std::move(answer.icmp), answer.spoil), source});
     }
   }
   close(fd);
+  if (fd6 >= 0) close(fd6);
   return 0;
 }

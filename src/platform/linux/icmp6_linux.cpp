@@ -189,14 +189,17 @@ bool matches(const std::uint8_t* header, const std::uint8_t id[4], bool sequence
 [[gnu::noinline]] bool receiveReply(int fd, const IpAddress& address, const std::uint8_t id[4],
                                     bool sequenceOnly, std::uint8_t* dataArea,
                                     std::size_t dataAreaSize, std::size_t& dataSize) {
+  // A byte past the caller's area: a datagram socket says no more than it
+  // copied, and a reply longer than the area must still read as too long.
   std::uint8_t header[kHeaderSize];
-  iovec parts[2] = {{header, kHeaderSize}, {dataArea, dataAreaSize}};
+  std::uint8_t spill;
+  iovec parts[3] = {{header, kHeaderSize}, {dataArea, dataAreaSize}, {&spill, 1}};
   sockaddr_in6 from{};
   msghdr message{};
   message.msg_name = &from;
   message.msg_namelen = sizeof from;
   message.msg_iov = parts;
-  message.msg_iovlen = 2;
+  message.msg_iovlen = 3;
   const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT | MSG_TRUNC);
   if (received < static_cast<ssize_t>(kHeaderSize)) return false;
   if (std::memcmp(&from.sin6_addr, address.bytes, 16) != 0) return false;
