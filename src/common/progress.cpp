@@ -1,9 +1,9 @@
 #include "common/progress.h"
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <string>
+#include <cstring>
 
 #include "common/console.h"
 #include "common/run_settings.h"
@@ -19,22 +19,22 @@ constexpr std::uint32_t kTickMs = 250;
 using Clock = std::chrono::steady_clock;
 
 // Changed and read under consoleLock; the ticker's handle by the main
-// thread alone.
+// thread alone. Plain arrays: nothing to destroy while a worker that was
+// not waited for may still look at it.
 struct ProgressLine {
   bool active = false;
   bool outToo = false;  // standard output shares the terminal
   bool shown = false;
   std::uint32_t width = 0;
   std::size_t drawnColumns = 0;  // what the next erase must blank
-  std::string text;              // as last put together
+  char text[128] = {};           // as last put together
+  std::size_t length = 0;
   Clock::time_point start;
   Clock::time_point composed;
   ThreadHandle ticker = nullptr;
 };
 
 ProgressLine line;
-
-void writeStatus(const std::string& bytes) { platform.writeErr(bytes.data(), bytes.size()); }
 
 // Counts as they stand; cut to the terminal's width less one column, so the
 // line never wraps and "\r" always reaches its start.
@@ -43,30 +43,38 @@ void compose() {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(line.composed - line.start);
   const std::uint32_t ok = results.okCount.load(std::memory_order_relaxed);
   const std::uint32_t failed = results.failedCount.load(std::memory_order_relaxed);
-  char text[160];
   const int length = std::snprintf(
-      text, sizeof text, "fanecho: %lu started, %lu finished: %lu ok, %lu failed; %lld s",
+      line.text, sizeof line.text, "fanecho: %lu started, %lu finished: %lu ok, %lu failed; %lld s",
       static_cast<unsigned long>(results.startedCount.load(std::memory_order_relaxed)),
       static_cast<unsigned long>(ok + failed), static_cast<unsigned long>(ok),
       static_cast<unsigned long>(failed), static_cast<long long>(seconds.count()));
-  line.text.assign(text, length < 0 ? 0 : static_cast<std::size_t>(length));
-  if (line.width == 0) return;
-  if (line.text.size() > line.width - 1) line.text.resize(line.width - 1);
+  line.length = std::min(length < 0 ? 0 : static_cast<std::size_t>(length), sizeof line.text - 1);
+  if (line.width != 0) line.length = std::min<std::size_t>(line.length, line.width - 1);
+}
+
+// "\r", the text, `blanks` blanks, and "\r" again when `back`.
+void writeStatus(std::size_t textLength, std::size_t blanks, bool back) {
+  char bytes[2 * sizeof line.text + 2];
+  std::size_t used = 0;
+  bytes[used++] = '\r';
+  std::memcpy(bytes + used, line.text, textLength);
+  used += textLength;
+  std::memset(bytes + used, ' ', blanks);
+  used += blanks;
+  if (back) bytes[used++] = '\r';
+  platform.writeErr(bytes, used);
 }
 
 // Over whatever was drawn before: blanks cover the rest of a longer line.
 void draw() {
-  std::string bytes = "\r" + line.text;
-  if (line.shown && line.drawnColumns > line.text.size()) {
-    bytes.append(line.drawnColumns - line.text.size(), ' ');
-  }
-  writeStatus(bytes);
-  if (!line.shown || line.text.size() > line.drawnColumns) line.drawnColumns = line.text.size();
+  const std::size_t covered = line.shown ? line.drawnColumns : 0;
+  writeStatus(line.length, covered > line.length ? covered - line.length : 0, false);
+  line.drawnColumns = std::max(covered, line.length);
   line.shown = true;
 }
 
 void erase() {
-  writeStatus("\r" + std::string(line.drawnColumns, ' ') + "\r");
+  writeStatus(0, line.drawnColumns, true);
   line.shown = false;
   line.drawnColumns = 0;
 }
