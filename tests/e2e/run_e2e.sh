@@ -212,27 +212,70 @@ normalise() {
 
 # What a terminal shows at the end of the text it was sent: a carriage
 # return goes back to the start of the row, later text overwrites earlier,
-# blanks at the end of a row do not show.
+# blanks at the end of a row do not show. wine's console draws with the
+# escape sequences handled here. The rows as they stood before each
+# carriage return, line end or erase go to the file $1.
 render_screen() {
   python3 -c '
-import sys
-rows, column = [[]], 0
-for char in sys.stdin.buffer.read().decode("utf-8", "replace"):
+import re, sys
+data = sys.stdin.buffer.read().decode("utf-8", "replace")
+rows, row, column, seen = [[]], 0, 0, []
+def note():
+    seen.append("".join(rows[row]).rstrip(" "))
+def put(char):
+    global column
+    line = rows[row]
+    line.extend(" " * (column + 1 - len(line)))
+    line[column] = char
+    column += 1
+position = 0
+while position < len(data):
+    char = data[position]
+    position += 1
     if char == "\r":
+        note()
         column = 0
     elif char == "\n":
-        rows.append([])
+        note()
+        row += 1
         column = 0
-    else:
-        row = rows[-1]
-        row.extend(" " * (column + 1 - len(row)))
-        row[column] = char
-        column += 1
-lines = ["".join(row).rstrip(" ") for row in rows]
+        if row == len(rows):
+            rows.append([])
+    elif char == "\b":
+        column = max(column - 1, 0)
+    elif char == "\x1b":
+        control = re.compile(r"\[([0-9;?]*)([@-~])|\][^\x07\x1b]*(\x07|\x1b\\)|.").match(data, position)
+        position = control.end()
+        if control.group(2) is None:
+            continue
+        numbers = [int(n) for n in control.group(1).lstrip("?").split(";") if n]
+        count = numbers[0] if numbers else 0
+        final = control.group(2)
+        if final == "K":
+            note()
+            line = rows[row]
+            if count == 0:
+                del line[column:]
+            elif count == 1:
+                line[:column + 1] = " " * min(column + 1, len(line))
+            else:
+                line.clear()
+        elif final == "C":
+            column += max(count, 1)
+        elif final == "D":
+            column = max(column - max(count, 1), 0)
+        elif final == "G":
+            column = max(count - 1, 0)
+    elif char >= " ":
+        put(char)
+note()
+lines = ["".join(line).rstrip(" ") for line in rows]
 if lines[-1] == "":
     lines.pop()
 sys.stdout.write("".join(line + "\n" for line in lines))
-'
+with open(sys.argv[1], "w") as drawn:
+    drawn.write("".join(line + "\n" for line in seen))
+' "$1"
 }
 
 # Runs fanecho in the world; the output lands in $work/out, CRs removed
@@ -261,7 +304,7 @@ run_fanecho() {
   local status=$?
   [[ -z ${stdout_to-} ]] || : >"$work/raw-out"
   if [[ -n ${tty_re-} ]]; then
-    render_screen <"$work/raw-out" >"$work/out"
+    render_screen "$work/drawn" <"$work/raw-out" >"$work/out"
   else
     sed 's/\r$//' "$work/raw-out" >"$work/out"
   fi
@@ -381,7 +424,7 @@ t() {
   if ((no_stderr)) && [[ -s $work/err ]]; then
     problems+=("standard error is not empty")
   fi
-  if [[ -n $tty_re ]] && ! tr '\r' '\n' <"$work/raw-out" | grep -qE -- "^($tty_re)"; then
+  if [[ -n $tty_re ]] && ! grep -qE -- "^($tty_re)" "$work/drawn"; then
     problems+=("no line drawn on the terminal matches '$tty_re'")
   fi
   if ((match)) && matches "$work/want" "$work/got"; then
