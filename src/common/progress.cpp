@@ -25,6 +25,7 @@ struct ProgressLine {
   bool active = false;
   bool outToo = false;  // standard output shares the terminal
   bool shown = false;
+  bool ticking = false;  // the ticker brings the figures up to date
   std::uint32_t width = 0;
   std::size_t drawnColumns = 0;  // what the next erase must blank
   char text[128] = {};           // as last put together
@@ -105,6 +106,8 @@ void startProgress() {
   // Without a ticker the line is still brought up to date as lines are
   // written, only not while nothing happens.
   line.ticker = platform.startTicker(tick, kTickMs);
+  ConsoleGuard guard;
+  line.ticking = line.ticker != nullptr;
 }
 
 void endProgress() {
@@ -113,6 +116,7 @@ void endProgress() {
     if (!line.active) return;
     if (line.shown) erase();
     line.active = false;
+    line.ticking = false;
   }
   if (line.ticker != nullptr) platform.stopTicker(line.ticker);
   line.ticker = nullptr;
@@ -125,9 +129,10 @@ void hideProgress(ConsoleStream stream) {
 
 void showProgress() {
   if (!line.active || line.shown) return;
-  // Its figures change no faster than the ticker's pace, however fast
-  // lines come.
-  if (Clock::now() - line.composed >= std::chrono::milliseconds(kTickMs)) compose();
+  // Its figures change at the ticker's pace alone, however fast lines come.
+  if (!line.ticking && Clock::now() - line.composed >= std::chrono::milliseconds(kTickMs)) {
+    compose();
+  }
   draw();
 }
 
