@@ -7,8 +7,8 @@ namespace fanecho {
 // Draws the line, when standard error is a terminal, and keeps it current
 // until endProgress. Main thread, without consoleLock.
 void startProgress();
-// Erases the line for good and stops redrawing it. Main thread, without
-// consoleLock; nothing happens when the line is not shown.
+// Erases the line for good and stops its ticker. Main thread, without
+// consoleLock; does nothing when no line was started.
 void endProgress();
 
 // Around every line the console writes, under consoleLock: the line is
