@@ -99,6 +99,8 @@ struct Model {
       intervalMs = static_cast<std::uint32_t>(std::max<std::int64_t>(number(value.substr(9)), 0));
     } else if (has("json")) {
       json = 1;
+    } else if (has("progress")) {
+      // Standard error is no terminal here: nothing is written.
     } else {
       output.append("invalid control argument ")
           .append(argument)

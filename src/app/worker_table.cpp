@@ -14,6 +14,7 @@ void WorkerTable::start(std::unique_ptr<ProbeJob> job, ThreadPriority priority) 
   paceStart();
   handles_[index] = platform.startThread(probeTarget, jobs_[index].get(), priority);
   ++workerCount_;
+  results.startedCount.fetch_add(1, std::memory_order_relaxed);
 }
 
 void WorkerTable::paceStart() {

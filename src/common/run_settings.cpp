@@ -17,6 +17,7 @@ void resetRunSettings() {
   settings.includeDepth = 0;
   settings.intervalMs = 0;
   settings.json = 0;
+  results.startedCount = 0;
   results.okCount = 0;
   results.failedCount = 0;
   results.unsentCount = 0;

@@ -37,8 +37,9 @@ source "$top/tests/support/testlib.sh"
 # any other send error, and whether some request finds all 256 of wine's
 # ICMP handles taken depends on how fast wine starts threads.
 # wine.handles_full below takes them all for sure. realnet.stdout_closed:
-# the descriptor it guards is Linux's.
-default_cases="-permission,-many.few_descriptors,-many.few_descriptors_include,-responder.bad_checksum,-responder.all_at_once,-many.limit,-realnet.neighbour_table_full,-realnet.stdout_closed"
+# the descriptor it guards is Linux's. progress.json: on a terminal, wine's
+# console breaks lines at its 80 columns, and a target's object is longer.
+default_cases="-permission,-many.few_descriptors,-many.few_descriptors_include,-responder.bad_checksum,-responder.all_at_once,-many.limit,-realnet.neighbour_table_full,-realnet.stdout_closed,-progress.json"
 
 
 binary="" build="" responder="" cases=$default_cases
