@@ -5,25 +5,19 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <pthread.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <mutex>
-#include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "platform/linux/icmp_linux.h"
+#include "platform/linux/terminal_linux.h"
 #include "platform/linux/worker_stacks.h"
 #include "platform/platform.h"
 #include "platform/standard_streams.h"
@@ -172,59 +166,6 @@ void consoleLockLeave() { pthread_mutex_unlock(&consoleMutex); }
 
 }  // namespace
 
-// The terminal and the ticker of /progress.
-namespace {
-
-std::uint32_t errTerminalWidth() {
-  if (isatty(STDERR_FILENO) == 0) return 0;
-  struct winsize size;
-  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col != 0) return size.ws_col;
-  return 80;
-}
-
-bool outIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
-
-// A thread of the ordinary kind: the workers' small stacks are for workers.
-struct Ticker {
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool stopping = false;
-  std::thread thread;
-};
-
-ThreadHandle startTicker(void (*tick)(), std::uint32_t periodMs) {
-  auto* ticker = new (std::nothrow) Ticker;
-  if (ticker == nullptr) return nullptr;
-  try {
-    ticker->thread = std::thread([ticker, tick, periodMs] {
-      std::unique_lock<std::mutex> lock(ticker->mutex);
-      while (!ticker->wake.wait_for(lock, std::chrono::milliseconds(periodMs),
-                                    [ticker] { return ticker->stopping; })) {
-        lock.unlock();
-        tick();
-        lock.lock();
-      }
-    });
-  } catch (const std::system_error&) {
-    delete ticker;
-    return nullptr;
-  }
-  return ticker;
-}
-
-void stopTicker(ThreadHandle handle) {
-  auto* ticker = static_cast<Ticker*>(handle);
-  {
-    std::lock_guard<std::mutex> lock(ticker->mutex);
-    ticker->stopping = true;
-  }
-  ticker->wake.notify_one();
-  ticker->thread.join();
-  delete ticker;
-}
-
-}  // namespace
-
 PlatformOps platform = {
     .startSockets = startSockets,
     .stopSockets = stopSockets,
@@ -246,10 +187,10 @@ PlatformOps platform = {
     .localSendProblem = localSendProblemPosix,
     .writeErr = writeStandardError,
     .awaitFreeDescriptor = waitForFreeDescriptor,
-    .errTerminalWidth = errTerminalWidth,
-    .outIsTerminal = outIsTerminal,
-    .startTicker = startTicker,
-    .stopTicker = stopTicker,
+    .errTerminalWidth = errTerminalWidthPosix,
+    .outIsTerminal = outIsTerminalPosix,
+    .startTicker = startTickerPosix,
+    .stopTicker = stopTickerPosix,
 };
 
 }  // namespace fanecho
