@@ -286,7 +286,7 @@ run_fanecho() {
   local -a command=(ip netns exec "$world")
   local program=$binary
   if ((as_nobody)); then
-    command+=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    command+=(setpriv --reuid=65534 --regid=65534 --clear-groups env "${nobody_env[@]}")
     program=$work/bin/$(basename "$binary")
   fi
   [[ -n $nofile ]] && command+=(prlimit "--nofile=$nofile:$nofile")
@@ -468,8 +468,19 @@ if ((!list_only)); then
   work=$(mktemp -d "${TMPDIR:-/tmp}/fanecho-e2e-work.XXXXXX")
   chmod 755 "$work"
   mkdir "$work/bin"
-  # A copy that user 65534 may run, wherever the build lives.
+  # A copy that user 65534 may run, wherever the build lives (a checkout
+  # under /root is closed to others), and copies of the files that sanitizer
+  # options name (suppressions=PATH), which that user must read too.
   install -m 755 "$binary" "$work/bin/"
+  nobody_env=()
+  for var in TSAN_OPTIONS ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
+    value=${!var-}
+    if [[ $value =~ (^|[ :,])suppressions=([^ :,]+) && -f ${BASH_REMATCH[2]} ]]; then
+      install -m 644 "${BASH_REMATCH[2]}" "$work/bin/$var.supp"
+      value=${value/"suppressions=${BASH_REMATCH[2]}"/suppressions=$work/bin/$var.supp}
+    fi
+    [[ -z $value ]] || nobody_env+=("$var=$value")
+  done
   if ! world_up "$world" --responder "$responder" --seconds 600; then
     echo "run_e2e.sh: could not build the test namespace"
     exit 1
