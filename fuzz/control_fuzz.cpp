@@ -109,6 +109,8 @@ struct Model {
       }
     } else if (has("json")) {
       json = 1;
+    } else if (has("progress")) {
+      // Standard error is no terminal here: nothing is written.
     } else {
       output.append("invalid control argument ")
           .append(argument)

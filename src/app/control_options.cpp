@@ -6,6 +6,7 @@
 #include "common/console.h"
 #include "common/json.h"
 #include "common/messages.h"
+#include "common/progress.h"
 #include "common/text.h"
 
 #ifndef FANECHO_VERSION
@@ -171,6 +172,8 @@ void applyControlArgument(std::string_view argument, WorkerTable& table) {
     // Changed under the lock: each line is written whole in one form.
     ConsoleGuard guard;
     settings.json.store(1, std::memory_order_relaxed);
+  } else if (matches("progress")) {
+    startProgress();
   } else {
     ConsoleGuard guard;
     writeMessage(Message::invalidArgument, argument);

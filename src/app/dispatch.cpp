@@ -5,6 +5,7 @@
 #include "app/control_options.h"
 #include "common/console.h"
 #include "common/messages.h"
+#include "common/progress.h"
 #include "common/text.h"
 #include "patterns/pattern_expansion.h"
 #include "probe/network.h"
@@ -104,10 +105,12 @@ RunOutcome runFanecho(int argc, const char* const* argv) {
   auto table = std::make_unique<WorkerTable>();
   for (int i = 1; i < argc && !table->probingRefused(); ++i) dispatchArgument(argv[i], *table);
   if (table->probingRefused()) {
+    endProgress();
     stopNetwork();
     return {kExitNoPermission, true};
   }
   const bool allEnded = table->waitForWorkers();
+  endProgress();
   printSummary(table->workerCount());
   reportUnsentRequests();
   // A script must not take a run whose lines were lost for a whole one.

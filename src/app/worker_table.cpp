@@ -8,12 +8,12 @@
 namespace fanecho {
 
 void WorkerTable::start(std::unique_ptr<ProbeJob> job, ThreadPriority priority) {
-  const std::uint32_t index = workerCount_;
-  priorities_[index] = priority;
-  jobs_[index] = std::move(job);
+  ProbeJob* const started = job.get();
+  workers_.push_back({std::move(job), priority, nullptr});
   paceStart();
-  handles_[index] = platform.startThread(probeTarget, jobs_[index].get(), priority);
+  workers_.back().handle = platform.startThread(probeTarget, started, priority);
   ++workerCount_;
+  results.startedCount.fetch_add(1, std::memory_order_relaxed);
 }
 
 void WorkerTable::paceStart() {
@@ -44,8 +44,8 @@ bool WorkerTable::waitForWorkers() {
         workerCount_ - done < kMaxWaitHandles ? workerCount_ - done : kMaxWaitHandles;
     std::uint32_t started = 0;
     for (std::uint32_t i = done; i < done + batch; ++i) {
-      if (handles_[i] != nullptr) {
-        group[started++] = handles_[i];
+      if (workers_[i].handle != nullptr) {
+        group[started++] = workers_[i].handle;
       } else {
         unstarted.push_back(i);
       }
@@ -61,11 +61,12 @@ bool WorkerTable::waitForWorkers() {
     for (std::size_t k = first; k < unstarted.size() && k < first + kMaxWaitHandles; ++k) {
       const std::uint32_t i = unstarted[k];
       paceStart();
-      handles_[i] = platform.startThread(probeTarget, jobs_[i].get(), priorities_[i]);
-      if (handles_[i] != nullptr) {
-        group[started++] = handles_[i];
+      Worker& worker = workers_[i];
+      worker.handle = platform.startThread(probeTarget, worker.job.get(), worker.priority);
+      if (worker.handle != nullptr) {
+        group[started++] = worker.handle;
       } else {
-        reportUnprobedTarget(*jobs_[i]);
+        reportUnprobedTarget(*worker.job);
       }
     }
     if (!waitForGroup(group, started)) return false;

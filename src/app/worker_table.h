@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "common/run_settings.h"
 #include "platform/platform.h"
@@ -43,9 +44,14 @@ class WorkerTable {
   // Waits until /interval: has passed since the last start, then notes this one.
   void paceStart();
 
-  ThreadHandle handles_[kMaxWorkers] = {};
-  std::unique_ptr<ProbeJob> jobs_[kMaxWorkers];
-  ThreadPriority priorities_[kMaxWorkers] = {};
+  // Grown as targets come: a run of one target touches no table of 10000.
+  // The jobs stay where they are when it grows; their threads hold them.
+  struct Worker {
+    std::unique_ptr<ProbeJob> job;
+    ThreadPriority priority;
+    ThreadHandle handle;
+  };
+  std::vector<Worker> workers_;
   std::uint32_t workerCount_ = 0;
   bool probingRefused_ = false;
   bool checked_[2] = {};

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/progress.h"
 #include "platform/platform.h"
 
 namespace fanecho {
@@ -51,6 +52,7 @@ void noteOutputError(int error) {
   if (error == 0 || !outputError.compare_exchange_strong(none, error)) return;
   const std::string message =
       std::string("fanecho: cannot write standard output: ") + std::strerror(error) + "\n";
+  hideProgress(ConsoleStream::err);
   platform.writeErr(message.data(), message.size());
 }
 
@@ -62,16 +64,20 @@ void ConsoleLine::end() {
   if (holding_) return;
   spill();
   noteOutputError(platform.flushOut());
+  showProgress();
 }
 
 void ConsoleLine::write() {
   holding_ = false;
   spill();
   noteOutputError(platform.flushOut());
+  showProgress();
 }
 
 void ConsoleLine::spill() {
-  if (used_ != 0) noteOutputError(platform.writeOut(buffer_, used_));
+  if (used_ == 0) return;
+  hideProgress(ConsoleStream::out);
+  noteOutputError(platform.writeOut(buffer_, used_));
   used_ = 0;
 }
 

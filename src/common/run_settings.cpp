@@ -19,6 +19,7 @@ void resetRunSettings() {
   settings.json = 0;
   settings.ipFamily = 4;
   settings.ipNamed = 0;
+  results.startedCount = 0;
   results.okCount = 0;
   results.failedCount = 0;
   results.unsentCount = 0;

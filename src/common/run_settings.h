@@ -41,6 +41,9 @@ struct RunSettings {
 // What the run came to: the counters change only under consoleLock, by the
 // workers; exitStatus only by the summary.
 struct RunResults {
+  // Targets handed to a worker, counted by the main thread outside the lock;
+  // /progress shows them.
+  std::atomic<std::uint32_t> startedCount{0};
   std::atomic<std::uint32_t> okCount{0};
   std::atomic<std::uint32_t> failedCount{0};
   // Targets with a request that never left this machine (a local shortage).

@@ -132,6 +132,17 @@ struct PlatformOps {
   // True after a pause when `error` (an errno value) says descriptors ran
   // short while sockets of ours are open that will close: worth trying again.
   bool (*awaitFreeDescriptor)(int error);
+
+  // For /progress. Columns of the terminal (the console on Windows) that
+  // standard error writes to; 0 when standard error is not one.
+  std::uint32_t (*errTerminalWidth)();
+  // Whether standard output goes to a terminal (a console) too.
+  bool (*outIsTerminal)();
+  // Calls `tick` every periodMs on a thread of its own until stopTicker,
+  // which wakes it at once and waits for it to end. Null when no thread
+  // could be started.
+  ThreadHandle (*startTicker)(void (*tick)(), std::uint32_t periodMs);
+  void (*stopTicker)(ThreadHandle ticker);
 };
 
 inline constexpr std::uint32_t kMaxWaitHandles = 64;

@@ -210,19 +210,93 @@ normalise() {
     -e 's/^(fanecho: no permission to send ICMP echo requests).*/\1 .../'
 }
 
-# Runs fanecho in the world; the output lands in $work/out, CRs removed.
+# What a terminal shows at the end of the text it was sent: a carriage
+# return goes back to the start of the row, later text overwrites earlier,
+# blanks at the end of a row do not show. wine's console draws with the
+# escape sequences handled here. The rows as they stood before each
+# carriage return, line end or erase go to the file $1.
+render_screen() {
+  python3 -c '
+import re, sys
+data = sys.stdin.buffer.read().decode("utf-8", "replace")
+rows, row, column, seen = [[]], 0, 0, []
+def note():
+    seen.append("".join(rows[row]).rstrip(" "))
+def put(char):
+    global column
+    line = rows[row]
+    line.extend(" " * (column + 1 - len(line)))
+    line[column] = char
+    column += 1
+position = 0
+while position < len(data):
+    char = data[position]
+    position += 1
+    if char == "\r":
+        note()
+        column = 0
+    elif char == "\n":
+        note()
+        row += 1
+        column = 0
+        if row == len(rows):
+            rows.append([])
+    elif char == "\b":
+        column = max(column - 1, 0)
+    elif char == "\x1b":
+        control = re.compile(r"\[([0-9;?]*)([@-~])|\][^\x07\x1b]*(\x07|\x1b\\)|.").match(data, position)
+        position = control.end()
+        if control.group(2) is None:
+            continue
+        numbers = [int(n) for n in control.group(1).lstrip("?").split(";") if n]
+        count = numbers[0] if numbers else 0
+        final = control.group(2)
+        if final == "K":
+            note()
+            line = rows[row]
+            if count == 0:
+                del line[column:]
+            elif count == 1:
+                line[:column + 1] = " " * min(column + 1, len(line))
+            else:
+                line.clear()
+        elif final == "C":
+            column += max(count, 1)
+        elif final == "D":
+            column = max(column - max(count, 1), 0)
+        elif final == "G":
+            column = max(count - 1, 0)
+    elif char >= " ":
+        put(char)
+note()
+lines = ["".join(line).rstrip(" ") for line in rows]
+if lines[-1] == "":
+    lines.pop()
+sys.stdout.write("".join(line + "\n" for line in lines))
+with open(sys.argv[1], "w") as drawn:
+    drawn.write("".join(line + "\n" for line in seen))
+' "$1"
+}
+
+# Runs fanecho in the world; the output lands in $work/out, CRs removed
+# (under --tty: the screen as the terminal shows it at the end).
 run_fanecho() {
   local as_nobody=$1 nofile=$2
   shift 2
   local -a command=(ip netns exec "$world")
   local program=$binary
   if ((as_nobody)); then
-    command+=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    command+=(setpriv --reuid=65534 --regid=65534 --clear-groups env "${nobody_env[@]}")
     program=$work/bin/$(basename "$binary")
   fi
   [[ -n $nofile ]] && command+=(prlimit "--nofile=$nofile:$nofile")
   command+=("${runner_words[@]}" "$program" "$@")
-  if [[ ${stdout_to-} == closed ]]; then
+  if [[ -n ${tty_re-} ]]; then
+    # Standard output and error share a pseudo-terminal; script(1) passes
+    # on what the program writes to it.
+    (cd "$work" && script -qec "$(printf '%q ' "${command[@]}")" /dev/null) \
+      </dev/null >"$work/raw-out" 2>"$work/err"
+  elif [[ ${stdout_to-} == closed ]]; then
     (cd "$work" && "${command[@]}" >&-) 2>"$work/err"
   elif [[ -n ${stdout_to-} ]]; then
     (cd "$work" && "${command[@]}") >"$stdout_to" 2>"$work/err"
@@ -231,7 +305,11 @@ run_fanecho() {
   fi
   local status=$?
   [[ -z ${stdout_to-} ]] || : >"$work/raw-out"
-  sed 's/\r$//' "$work/raw-out" >"$work/out"
+  if [[ -n ${tty_re-} ]]; then
+    render_screen "$work/drawn" <"$work/raw-out" >"$work/out"
+  else
+    sed 's/\r$//' "$work/raw-out" >"$work/out"
+  fi
   return $status
 }
 
@@ -252,6 +330,10 @@ run_fanecho() {
 #   --stderr RE   standard error is one line that matches RE (else it
 #                 is not checked)
 #   --stdout FILE standard output goes to FILE (e.g. /dev/full); "closed" closes it
+#   --tty RE      standard output and error share a pseudo-terminal; the
+#                 output compared is what it shows at the end, and a line
+#                 drawn after a carriage return must match RE somewhere
+#   --no-stderr   nothing is written to standard error
 #   --resolv TEXT the namespace's resolv.conf for this case
 #   --needs PROG  skip the case where PROG is not installed
 #   --after CMD   run CMD after the case, whatever its outcome
@@ -260,12 +342,14 @@ t() {
   shift
   local rc="" as_nobody=0 range="" only="" within="" rtt="" nofile="" help_at="" ordered=0
   local at_least="" json=0
-  local match=0 stderr_re="" stdout_to="" resolv="" needs="" after=""
+  local match=0 stderr_re="" stdout_to="" resolv="" needs="" after="" tty_re="" no_stderr=0
   while [[ $1 != -- ]]; do
     case $1 in
       --match) match=1; shift ;;
       --stderr) stderr_re=$2; shift 2 ;;
       --stdout) stdout_to=$2; shift 2 ;;
+      --tty) tty_re=$2; needs=script; shift 2 ;;
+      --no-stderr) no_stderr=1; shift ;;
       --resolv) resolv=$2; shift 2 ;;
       --needs) needs=$2; shift 2 ;;
       --after) after=$2; shift 2 ;;
@@ -339,6 +423,12 @@ t() {
   if [[ -n $stderr_re ]] && { (($(wc -l <"$work/err") != 1)) || ! grep -qE -- "$stderr_re" "$work/err"; }; then
     problems+=("standard error is not one line matching '$stderr_re'")
   fi
+  if ((no_stderr)) && [[ -s $work/err ]]; then
+    problems+=("standard error is not empty")
+  fi
+  if [[ -n $tty_re ]] && ! grep -qE -- "^($tty_re)" "$work/drawn"; then
+    problems+=("no line drawn on the terminal matches '$tty_re'")
+  fi
   if ((match)) && matches "$work/want" "$work/got"; then
     :
   elif ! cmp -s "$work/want" "$work/got"; then
@@ -378,8 +468,19 @@ if ((!list_only)); then
   work=$(mktemp -d "${TMPDIR:-/tmp}/fanecho-e2e-work.XXXXXX")
   chmod 755 "$work"
   mkdir "$work/bin"
-  # A copy that user 65534 may run, wherever the build lives.
+  # A copy that user 65534 may run, wherever the build lives (a checkout
+  # under /root is closed to others), and copies of the files that sanitizer
+  # options name (suppressions=PATH), which that user must read too.
   install -m 755 "$binary" "$work/bin/"
+  nobody_env=()
+  for var in TSAN_OPTIONS ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
+    value=${!var-}
+    if [[ $value =~ (^|[ :,])suppressions=([^ :,]+) && -f ${BASH_REMATCH[2]} ]]; then
+      install -m 644 "${BASH_REMATCH[2]}" "$work/bin/$var.supp"
+      value=${value/"suppressions=${BASH_REMATCH[2]}"/suppressions=$work/bin/$var.supp}
+    fi
+    [[ -z $value ]] || nobody_env+=("$var=$value")
+  done
   if ! world_up "$world" --responder "$responder" --seconds 600; then
     echo "run_e2e.sh: could not build the test namespace"
     exit 1
@@ -830,6 +931,31 @@ t interval.spaced --at-least 1000 -- /report:all /interval:200 10.1.0.1-5 answer
 answer-one is ok
 
 all 6 machines are ok
+EOF
+
+# /progress on a terminal: one line on standard error, kept current while a
+# target waits and erased around every line of output and before the
+# summary, so that the screen ends up showing the output alone.
+t progress.terminal --tty 'fanecho: 2 started, 1 finished: 1 ok, 0 failed; [0-9]+ s' -- \
+  /progress /report:all /timeout:2 10.1.0.1 10.2.0.1 <<'EOF'
+10.1.0.1 is ok
+10.2.0.1 could not be reached
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t progress.json --json --tty 'fanecho: 0 started' -- /json /progress 10.1.0.1 <<'EOF'
+{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"summary","targets":1,"ok":1,"failed":0,"exit_status":0}
+EOF
+# Standard error not a terminal: nothing written to it.
+t progress.not_a_terminal --no-stderr -- /progress /report:all 10.1.0.1 <<'EOF'
+10.1.0.1 is ok
+
+machine is ok
+EOF
+# The run stops at its first target: the line goes before the message.
+t permission.progress --nobody --range "1 0" --rc 3 --tty 'fanecho: 0 started' -- /progress /report:all 10.1.0.1 <<'EOF'
+fanecho: no permission to send ICMP echo requests ...
 EOF
 
 # /json: an object for every target whatever /report: says, the summary

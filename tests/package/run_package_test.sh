@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: packs the build, installs it with
-# dpkg -i, probes 127.0.0.1 (as root, and as nobody where only the
-# capability the package gives lets it), removes it with dpkg -r and checks
-# that nothing is left. Needs root and dpkg; skips (77) elsewhere, and when
+# The Debian package as a user gets it: packs the build, has lintian check
+# it where lintian is installed (no error, no warning), installs it with
+# dpkg -i, checks that the program carries the protections Debian builds
+# with, probes 127.0.0.1 (as root, and as nobody where only the capability
+# the package gives lets it), removes it with dpkg -r and checks that
+# nothing is left. Needs root and dpkg; skips (77) elsewhere, and when
 # a fanecho package is installed already, which it will not touch.
 #   run_package_test.sh --build DIR
 set -u
@@ -54,9 +56,35 @@ dpkg_retry() {
 deb=$(ls "$work"/fanecho_*.deb)
 echo "package $(basename "$deb")"
 
+if command -v lintian >/dev/null; then
+  # It warns that it runs as root, on standard error only.
+  lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>/dev/null
+  status=$?
+  check "lintian: no error, no warning" test "$status" -eq 0
+  ((status == 0)) || cat "$work/lintian.log"
+else
+  echo "note  lintian is not installed: the package goes unchecked by it"
+fi
+
 check "dpkg -i" dpkg_retry -i "$deb" && installed=1
-check "files in place" test -x /usr/bin/fanecho -a -f /usr/share/man/man1/fanecho.1 \
-  -a -f /usr/share/doc/fanecho/README.md -a -f /usr/share/doc/fanecho/LICENSE
+check "files in place" test -x /usr/bin/fanecho -a -f /usr/share/man/man1/fanecho.1.gz \
+  -a -f /usr/share/doc/fanecho/README.md -a -f /usr/share/doc/fanecho/copyright \
+  -a -f /usr/share/doc/fanecho/changelog.gz -a ! -e /usr/share/doc/fanecho/LICENSE
+
+# Built as dpkg-buildflags asks: stack protector, fortified calls, full
+# RELRO (relro and bind now), position independent.
+readelf -hldW --dyn-syms /usr/bin/fanecho >"$work/readelf.txt" 2>&1
+check "stack protector" grep -qE '\b__stack_chk_fail\b' "$work/readelf.txt"
+# As lintian judges it: some call fortified, unless none could be.
+fortified() {
+  grep -v __stack_chk_fail "$work/readelf.txt" | grep -qE '\b__[a-z_]+_chk\b' ||
+    ! grep -qE ' UND (mem(cpy|move|set)|st[rp]n?cpy|strn?cat|v?f?s?n?printf|p?read|recv(from)?|fgets|poll)@' \
+      "$work/readelf.txt"
+}
+check "fortified functions" fortified
+check "RELRO" grep -qE '^ +GNU_RELRO ' "$work/readelf.txt"
+check "bind now" grep -qE '\((FLAGS|FLAGS_1)\) +(Flags: )?.*\b(BIND_NOW|NOW)\b' "$work/readelf.txt"
+check "position independent" grep -qE '^ +Type: +DYN ' "$work/readelf.txt"
 check "cap_net_raw given" bash -c 'getcap /usr/bin/fanecho | grep -q cap_net_raw'
 check "not setuid" test ! -u /usr/bin/fanecho
 output=$(/usr/bin/fanecho /report:all 127.0.0.1; echo "rc=$?")

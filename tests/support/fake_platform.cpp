@@ -164,6 +164,14 @@ struct FakeOps {
     active->errors.append(text, length);
   }
   static bool awaitFreeDescriptor(int) { return false; }
+
+  static std::uint32_t errTerminalWidth() { return active->errorColumns; }
+  static bool outIsTerminal() { return active->outputIsTerminal; }
+  static ThreadHandle startTicker(void (*tick)(), std::uint32_t) {
+    active->tick = tick;
+    return &active->tick;
+  }
+  static void stopTicker(ThreadHandle) { active->tick = nullptr; }
 };
 
 FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
@@ -191,6 +199,10 @@ FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
       .localSendProblem = FakeOps::localSendProblem,
       .writeErr = FakeOps::writeErr,
       .awaitFreeDescriptor = FakeOps::awaitFreeDescriptor,
+      .errTerminalWidth = FakeOps::errTerminalWidth,
+      .outIsTerminal = FakeOps::outIsTerminal,
+      .startTicker = FakeOps::startTicker,
+      .stopTicker = FakeOps::stopTicker,
   };
 }
 

@@ -68,8 +68,11 @@ class FakePlatform {
   std::vector<std::uint8_t> problemFamilies;  // families icmpProblem was asked about
 
   std::string output;
-  std::string errors;   // standard error
-  int outputError = 0;  // writes to standard output fail with this errno
+  std::string errors;              // standard error
+  std::uint32_t errorColumns = 0;  // standard error is a terminal this wide; 0: it is not one
+  bool outputIsTerminal = false;
+  void (*tick)() = nullptr;  // the running ticker's routine; the test calls it
+  int outputError = 0;       // writes to standard output fail with this errno
   std::vector<StartedThread> started;
   std::vector<std::uint32_t> waitBatches;
   std::vector<std::uint32_t> sleeps;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/progress.h"
 #include "fake_platform.h"
 
 namespace fanecho {
@@ -143,6 +144,30 @@ TEST_F(Options, VerboseTakesAnyTail) {
     EXPECT_EQ(apply(argument), "");
     EXPECT_EQ(settings.verbose.load(), 1u) << argument;
   }
+}
+
+// Nothing unless standard error is a terminal; there the line is drawn at
+// once, cut to the terminal's width, erased and drawn again around every
+// line on standard output, and kept current by the ticker.
+TEST_F(Options, ProgressOnlyOnATerminal) {
+  EXPECT_EQ(apply("/progress"), "");
+  EXPECT_EQ(fake.errors, "");
+  EXPECT_EQ(fake.tick, nullptr);
+
+  fake.errorColumns = 31;
+  fake.outputIsTerminal = true;
+  EXPECT_EQ(apply("-PROGRESS"), "");
+  const std::string drawn = "\rfanecho: 0 started, 0 finished";
+  const std::string erased = "\r" + std::string(30, ' ') + "\r";
+  EXPECT_EQ(fake.errors, drawn);
+  ASSERT_NE(fake.tick, nullptr);
+  EXPECT_EQ(apply("/bogus"), "invalid control argument /bogus; try fanecho /? for more help\n");
+  results.startedCount = 3;
+  fake.tick();
+  EXPECT_EQ(fake.errors, drawn + erased + drawn + "\rfanecho: 3 started, 0 finished");
+  endProgress();
+  EXPECT_EQ(fake.tick, nullptr);
+  EXPECT_TRUE(fake.errors.ends_with(erased));
 }
 
 TEST_F(Options, InvalidArgumentsAreRepeatedCharacterForCharacter) {

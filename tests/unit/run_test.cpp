@@ -306,6 +306,19 @@ TEST(Run, MissingIpv6FailsItsTargetsOnly) {
             "\n");
 }
 
+// Standard output as without /progress; the line is gone for good, its
+// ticker stopped, before the summary.
+TEST(Run, ProgressEndsBeforeTheSummary) {
+  FakePlatform fake;
+  fake.errorColumns = 80;
+  const auto run = runWith(fake, {"/progress", "/report:all", "10.0.0.1"});
+  EXPECT_EQ(run.output, "10.0.0.1 is ok\n\nmachine is ok\n");
+  EXPECT_EQ(fake.tick, nullptr);
+  const std::string drawn = fake.errors.substr(0, fake.errors.find('\r', 1));
+  EXPECT_TRUE(drawn.starts_with("\rfanecho: 0 started, 0 finished: 0 ok, 0 failed; ")) << drawn;
+  EXPECT_EQ(fake.errors, drawn + "\r" + std::string(drawn.size() - 1, ' ') + "\r");
+}
+
 TEST(Run, RealThreadsCountEveryTarget) {
   FakePlatform fake;
   fake.threadMode = ThreadMode::real;

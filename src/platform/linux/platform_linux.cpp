@@ -19,6 +19,7 @@
 
 #include "platform/linux/icmp6_linux.h"
 #include "platform/linux/icmp_linux.h"
+#include "platform/linux/terminal_linux.h"
 #include "platform/linux/worker_stacks.h"
 #include "platform/platform.h"
 #include "platform/standard_streams.h"
@@ -274,6 +275,10 @@ PlatformOps platform = {
     .localSendProblem = localSendProblem,
     .writeErr = writeStandardError,
     .awaitFreeDescriptor = waitForFreeDescriptor,
+    .errTerminalWidth = errTerminalWidthPosix,
+    .outIsTerminal = outIsTerminalPosix,
+    .startTicker = startTickerPosix,
+    .stopTicker = stopTickerPosix,
 };
 
 }  // namespace fanecho

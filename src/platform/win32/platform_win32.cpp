@@ -411,6 +411,67 @@ bool awaitFreeDescriptor(int) { return false; }
 
 }  // namespace
 
+// The console and the ticker of /progress.
+namespace {
+
+// A console answers GetConsoleMode; a file or pipe does not.
+bool isConsole(DWORD which) {
+  HANDLE handle = GetStdHandle(which);
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         GetFileType(handle) == FILE_TYPE_CHAR && GetConsoleMode(handle, &mode) != 0;
+}
+
+std::uint32_t errTerminalWidth() {
+  if (!isConsole(STD_ERROR_HANDLE)) return 0;
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) == 0) return 80;
+  const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+  return columns > 0 ? static_cast<std::uint32_t>(columns) : 80;
+}
+
+bool outIsTerminal() { return isConsole(STD_OUTPUT_HANDLE); }
+
+struct Ticker {
+  HANDLE stop;
+  HANDLE thread;
+  void (*tick)();
+  DWORD periodMs;
+};
+
+DWORD WINAPI runTicker(LPVOID record) {
+  const Ticker& ticker = *static_cast<const Ticker*>(record);
+  while (WaitForSingleObject(ticker.stop, ticker.periodMs) == WAIT_TIMEOUT) ticker.tick();
+  return 0;
+}
+
+ThreadHandle startTicker(void (*tick)(), std::uint32_t periodMs) {
+  auto* ticker = new (std::nothrow) Ticker{nullptr, nullptr, tick, periodMs};
+  if (ticker == nullptr) return nullptr;
+  ticker->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (ticker->stop != nullptr) {
+    ticker->thread = CreateThread(nullptr, kWorkerStackReservation, runTicker, ticker,
+                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  }
+  if (ticker->thread == nullptr) {
+    if (ticker->stop != nullptr) CloseHandle(ticker->stop);
+    delete ticker;
+    return nullptr;
+  }
+  return ticker;
+}
+
+void stopTicker(ThreadHandle handle) {
+  auto* ticker = static_cast<Ticker*>(handle);
+  SetEvent(ticker->stop);
+  WaitForSingleObject(ticker->thread, INFINITE);
+  CloseHandle(ticker->thread);
+  CloseHandle(ticker->stop);
+  delete ticker;
+}
+
+}  // namespace
+
 PlatformOps platform = {
     .startSockets = startSockets,
     .stopSockets = stopSockets,
@@ -433,6 +494,10 @@ PlatformOps platform = {
     .localSendProblem = localSendProblem,
     .writeErr = writeStandardError,
     .awaitFreeDescriptor = awaitFreeDescriptor,
+    .errTerminalWidth = errTerminalWidth,
+    .outIsTerminal = outIsTerminal,
+    .startTicker = startTicker,
+    .stopTicker = stopTicker,
 };
 
 }  // namespace fanecho
