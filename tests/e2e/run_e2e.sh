@@ -1025,6 +1025,18 @@ fd00:5::f replied with invalid data
 
 #machines sent / replied / timed-out = 9 / 3 / 6
 EOF
+# Ten thousand IPv6 targets and one more: the limit and its line are the
+# same, and no raw socket's buffer fills with the others' replies before
+# its own arrives. Then more IPv6 targets than descriptors.
+t ipv6.limit --within 30 -- /report:error /ip:6 fd00:1::0-2710 <<'EOF'
+too many addresses; ignoring fd00:1::2710
+
+all 10000 machines are ok
+EOF
+t ipv6.few_descriptors --nofile 64 -- /report:error /timeout:3 /ip:6 fd00:1::1-12c <<'EOF'
+
+all 300 machines are ok
+EOF
 t ipv6.no_permission --nobody --range "1 0" --rc 3 -- /report:all /ip:6 fd00:1::10 10.1.0.1 <<'EOF'
 fanecho: no permission to send ICMPv6 echo requests: group 65534 is outside net.ipv4.ping_group_range and CAP_NET_RAW is missing; widen the range (sysctl -w net.ipv4.ping_group_range="0 2147483647") or run as root
 EOF

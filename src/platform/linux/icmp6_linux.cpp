@@ -168,10 +168,18 @@ bool matches(const std::uint8_t* header, const std::uint8_t id[4], bool sequence
   return false;
 }
 
-[[gnu::noinline]] int sendRequest(int fd, const IpAddress& address, const std::uint8_t id[4],
-                                  const void* request, std::uint16_t requestSize) {
+[[gnu::noinline]] int sendRequest(int fd, bool raw, const IpAddress& address,
+                                  const std::uint8_t id[4], const void* request,
+                                  std::uint16_t requestSize) {
   const sockaddr_in6 target = socketAddress(address);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return errno;
+  if (raw) {
+    // Until now the socket took in every echo reply of the namespace; with
+    // thousands of workers those can fill its buffer before ours arrives.
+    std::uint8_t discard;
+    while (recv(fd, &discard, 1, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+    }
+  }
   std::uint8_t header[kHeaderSize] = {kEcho6Request, 0, 0, 0};
   std::memcpy(header + 4, id, 4);
   iovec parts[2] = {{header, kHeaderSize}, {const_cast<void*>(request), requestSize}};
@@ -286,7 +294,7 @@ std::uint32_t icmp6SendEchoPosix(IcmpHandle handle, const IpAddress& address, co
 
   const Clock::time_point sent = Clock::now();
   const Clock::time_point deadline = sent + std::chrono::milliseconds(timeoutMs);
-  if (const int error = sendRequest(fd, address, id, request, requestSize)) {
+  if (const int error = sendRequest(fd, raw, address, id, request, requestSize)) {
     reply->Status = statusFromSendError(error);
     return 0;
   }
