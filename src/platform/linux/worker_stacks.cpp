@@ -139,13 +139,21 @@ std::uint32_t takeSlot() {
   return slot != kNoSlot && guardSlot(slot) ? slot : kNoSlot;
 }
 
-// Joins the threads that have ended: each is at most a few instructions
-// from its exit. Those joined meanwhile by joinWorker are passed over.
+// Joins the threads that have ended. One that is still on its way out
+// stays on the list for a later start, rather than hold this one up; those
+// joined meanwhile by joinWorker are dropped.
 void joinEnded() {
-  for (; ended != nullptr; ended = ended->nextEnded) {
-    if (ended->joined || pthread_join(ended->thread, nullptr) != 0) continue;
-    ended->joined = true;
-    freeSlot(ended->slot);
+  for (Worker** link = &ended; *link != nullptr;) {
+    Worker* worker = *link;
+    if (!worker->joined && pthread_tryjoin_np(worker->thread, nullptr) != 0) {
+      link = &worker->nextEnded;
+      continue;
+    }
+    if (!worker->joined) {
+      worker->joined = true;
+      freeSlot(worker->slot);
+    }
+    *link = worker->nextEnded;
   }
 }
 
