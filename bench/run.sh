@@ -9,7 +9,8 @@
 #               (default bench/results; with --quick a temporary directory)
 #   --runs      timed runs of each short case (default 10); long ones take fewer
 #   --cases     only these cases, comma-separated: "one target", "100 answering",
-#               "1000 answering", "10000 answering", "10000 silent"
+#               "1000 answering", "10000 answering", "10000 answering IPv6",
+#               "10000 silent"
 #
 # Needs root (for the namespace and the memory cgroups), iproute2, fping,
 # iputils ping, hyperfine and a C compiler (for bench/floor.c); gnuplot for
@@ -238,6 +239,12 @@ time_once() {
   tail -n 1 "$WORK/$id.csv" | awk -F, '{ print $(NF - 6) }' >>"$WORK/$id.times"
 }
 
+# The IPv6 form: PREFIX:LO-HI, the last group a hexadecimal range.
+expand6() {
+  local prefix=${1%:*} range=${1##*:} i
+  for ((i = 16#${range%-*}; i <= 16#${range#*-}; i++)); do printf '%s:%x\n' "$prefix" "$i"; done
+}
+
 JSON_CASES=("10 answering" "10000 answering")
 
 # True when the output says what it should: every target answered, or none.
@@ -268,7 +275,14 @@ bench_case() {
   local case=$1 pattern=$2 answering=$3 runs=$4 floor=$5
   shift 5
   local list=$WORK/${case// /_}.list
-  expand "$pattern" >"$list"
+  local -a family=() fping6=()
+  if [[ $pattern == *:* ]]; then
+    expand6 "$pattern" >"$list"
+    family=(/ip:6)
+    fping6=(-6)
+  else
+    expand "$pattern" >"$list"
+  fi
   local targets
   targets=$(wc -l <"$list")
   local -a programs=() modes=() rounds=() commands=()
@@ -277,7 +291,7 @@ bench_case() {
     programs+=(fanecho)
     modes+=("$mode")
     rounds+=("$runs")
-    commands+=("$(printf '%q ' "$FANECHO" /timeout:1 "$pattern")")
+    commands+=("$(printf '%q ' "$FANECHO" "${family[@]}" /timeout:1 "$pattern")")
   done
   local json_case
   for json_case in "${JSON_CASES[@]}"; do
@@ -299,7 +313,7 @@ bench_case() {
     modes+=("-i $interval")
     # 10000 targets 1 ms apart take over ten seconds a run.
     if ((interval > 0 && targets * interval >= 5000)); then rounds+=(3); else rounds+=("$runs"); fi
-    commands+=("$(printf '%q ' fping -q -c 1 -t 1000 -r 0 -i "$interval" -f "$list")")
+    commands+=("$(printf '%q ' fping "${fping6[@]}" -q -c 1 -t 1000 -r 0 -i "$interval" -f "$list")")
   done
 
   local v id i memory_runs most=0
@@ -409,6 +423,8 @@ else
   if wanted "100 answering"; then bench_case "100 answering" 10.1.0.1-100 1 "$RUNS" 0 0 1; fi
   if wanted "1000 answering"; then bench_case "1000 answering" 10.1.0-3.1-250 1 "$RUNS" 0 0 1; fi
   if wanted "10000 answering"; then bench_case "10000 answering" 10.1.0-39.1-250 1 "$RUNS" 1 0 1; fi
+  # fd00:1::/64 is local on lo in the namespace, as 10.1.0.0/16 is.
+  if wanted "10000 answering IPv6"; then bench_case "10000 answering IPv6" fd00:1::1-2710 1 "$RUNS" 0 0; fi
   if wanted "10000 silent"; then bench_case "10000 silent" 10.2.0-39.1-250 0 "$long_runs" 1 0; fi
   [[ -s $RESULTS ]] || die "no case in '$CASES'"
 fi
