@@ -44,9 +44,11 @@ constexpr std::uint8_t kDestUnreachable = 3;
 constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kTimeExceeded = 11;
 constexpr std::uint8_t kParameterProblem = 12;
-constexpr std::size_t kIcmpHeaderSize = 8;
-constexpr std::size_t kIpHeaderSize = 20;  // without options
+constexpr std::size_t kIcmpHeaderSize = 8;  // ICMPv6's too
+constexpr std::size_t kIpHeaderSize = 20;   // without options
 constexpr std::size_t kMaxIpOptionsSize = 40;
+
+}  // namespace
 
 // Identifiers and sequence numbers start where chance puts them. Derived
 // from the process id and counted from 1, another fanecho's raw socket could
@@ -59,29 +61,21 @@ std::uint32_t randomWord() {
          static_cast<std::uint32_t>(getpid()) * 2654435761u;
 }
 
-std::atomic<std::uint16_t> nextSequence{static_cast<std::uint16_t>(randomWord())};
-
-struct SocketChoice {
-  int type = -1;  // SOCK_DGRAM, SOCK_RAW, or -1 when neither may be opened
-  int datagramError = 0;
-  int rawError = 0;
-  unsigned identifierBase = 0;  // of raw sockets, plus the descriptor
-};
-
-// Opens each kind once to see which one this process may use. Datagram
-// sockets come first: they need no privilege and see only their own replies.
-SocketChoice chooseSocket() {
+// Datagram sockets come first: they need no privilege and see only their
+// own replies.
+SocketChoice chooseSocket(const EchoFamily& family) {
   SocketChoice choice;
   choice.identifierBase = randomWord();
-  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+  int fd = socket(family.domain, SOCK_DGRAM | SOCK_CLOEXEC, family.protocol);
   if (fd >= 0) {
     close(fd);
     choice.type = SOCK_DGRAM;
     return choice;
   }
-  // EACCES: the group is outside net.ipv4.ping_group_range.
+  // EACCES: the group is outside net.ipv4.ping_group_range (which governs
+  // ICMPv6 too); EAFNOSUPPORT: the kernel has no IPv6.
   choice.datagramError = errno;
-  fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+  fd = socket(family.domain, SOCK_RAW | SOCK_CLOEXEC, family.protocol);
   if (fd >= 0) {
     close(fd);
     choice.type = SOCK_RAW;
@@ -92,10 +86,34 @@ SocketChoice chooseSocket() {
   return choice;
 }
 
-const SocketChoice& socketChoice() {
-  static const SocketChoice choice = chooseSocket();
-  return choice;
+const char* socketProblem(const EchoFamily& family, char* message, std::size_t messageSize) {
+  const SocketChoice& choice = family.choice();
+  if (choice.type >= 0) return nullptr;
+  if (choice.datagramError == EACCES && (choice.rawError == EPERM || choice.rawError == EACCES)) {
+    std::snprintf(message, messageSize,
+                  "fanecho: no permission to send %s echo requests: group %u is outside "
+                  "net.ipv4.ping_group_range and CAP_NET_RAW is missing; widen the range "
+                  "(sysctl -w net.ipv4.ping_group_range=\"0 2147483647\") or run as root",
+                  family.name, static_cast<unsigned>(getgid()));
+  } else {
+    std::snprintf(message, messageSize, "fanecho: cannot open an %s socket: %s", family.name,
+                  std::strerror(choice.rawError != 0 ? choice.rawError : choice.datagramError));
+  }
+  return message;
 }
+
+int openEchoSocket(const EchoFamily& family, int type) {
+  const int fd = socket(family.domain, type | SOCK_CLOEXEC, family.protocol);
+  if (fd < 0) return -1;
+  // First, as it narrows what the socket takes in before it is connected.
+  if (type == SOCK_RAW) family.filterRaw(fd);
+  // ICMP errors (unreachable and the like) end the wait at once.
+  const int on = 1;
+  setsockopt(fd, family.errorLevel, family.errorOption, &on, sizeof on);
+  return fd;
+}
+
+namespace {
 
 // The ones' complement sum of 16-bit words, unfolded so that pieces of even
 // length can be summed one after another.
@@ -111,6 +129,8 @@ std::uint16_t foldSum(std::uint32_t sum) {
   return static_cast<std::uint16_t>(~sum);
 }
 
+// Redirects and source quench are advice to the sender; the request still
+// travels on and its reply may come.
 std::uint32_t statusFromIcmp(std::uint8_t type, std::uint8_t code) {
   if (type == kDestUnreachable) {
     switch (code) {
@@ -125,12 +145,9 @@ std::uint32_t statusFromIcmp(std::uint8_t type, std::uint8_t code) {
     }
   }
   if (type == kTimeExceeded) return kIpTtlExpiredTransit;
-  return kIpGeneralFailure;
+  if (type == kParameterProblem) return kIpGeneralFailure;
+  return kIpSuccess;
 }
-
-// The last reason a request could not leave this machine, for the notice
-// at the end of the run.
-std::atomic<int> lastLocalSendError{0};
 
 // A full neighbour table or device queue (ENOBUFS; IP_RECVERR makes the
 // kernel report a queue's drops), a full socket buffer, a moment without
@@ -140,11 +157,11 @@ bool localShortage(int error) {
          error == EMFILE || error == ENFILE;
 }
 
-std::uint32_t statusFromSendError(int error) {
+std::uint32_t statusFromSendError(EchoFamily& family, int error) {
   if (error == ENETUNREACH) return kIpDestNetUnreachable;
   if (error == EHOSTUNREACH) return kIpDestHostUnreachable;
   if (localShortage(error)) {
-    lastLocalSendError.store(error, std::memory_order_relaxed);
+    family.lastLocalSendError.store(error, std::memory_order_relaxed);
     return kIpNoResources;
   }
   return kIpGeneralFailure;
@@ -152,55 +169,33 @@ std::uint32_t statusFromSendError(int error) {
 
 using Clock = std::chrono::steady_clock;
 
-// The identifier and sequence number a packet carries, as sent.
-struct EchoId {
-  std::uint8_t bytes[4];
-  bool sequenceOnly;
-  bool matches(const std::uint8_t* header) const {
-    return sequenceOnly ? std::memcmp(header + 6, bytes + 2, 2) == 0
-                        : std::memcmp(header + 4, bytes, 4) == 0;
-  }
-};
+const SocketChoice& socketChoice();
+bool receiveReply(const Echo& echo, std::uint8_t* dataArea, std::size_t dataAreaSize,
+                  std::size_t& dataSize);
 
-// Reads one ICMP error that the kernel queued for this socket. True when it
-// is about our request, with the status it means; `drained` when the queue
-// held nothing.
-// Out of line: its buffers would otherwise sit in the frame of every
-// waiting worker.
-[[gnu::noinline]] bool readQueuedError(int fd, const EchoId& id, std::uint32_t& status,
-                                       bool& drained) {
-  std::uint8_t original[64];
-  alignas(cmsghdr) char control[256];
-  iovec part{original, sizeof original};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  const ssize_t length = recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-  drained = length < 0;
-  if (length < 0) return false;
-  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-    if (c->cmsg_level != SOL_IP || c->cmsg_type != IP_RECVERR) continue;
-    sock_extended_err error;
-    std::memcpy(&error, CMSG_DATA(c), sizeof error);
-    if (error.ee_origin != SO_EE_ORIGIN_ICMP) continue;
-    // Redirects and source quench are advice to the sender; the request
-    // still travels on and its reply may come. Only errors that answer for
-    // the target end the wait.
-    if (error.ee_type != kDestUnreachable && error.ee_type != kTimeExceeded &&
-        error.ee_type != kParameterProblem) {
-      continue;
-    }
-    // The kernel quotes the ICMP header of the request the error is about.
-    if (static_cast<std::size_t>(length) < kIcmpHeaderSize || original[0] != kEchoRequest ||
-        !id.matches(original)) {
-      continue;
-    }
-    status = statusFromIcmp(error.ee_type, error.ee_code);
-    return true;
-  }
-  return false;
+EchoFamily ipv4{.domain = AF_INET,
+                .protocol = IPPROTO_ICMP,
+                .name = "ICMP",
+                .errorLevel = SOL_IP,
+                .errorOption = IP_RECVERR,
+                .errorOrigin = SO_EE_ORIGIN_ICMP,
+                .requestType = kEchoRequest,
+                .rawChecksumOurs = true,
+                .connectDatagram = false,
+                .choice = socketChoice,
+                .statusOf = statusFromIcmp,
+                .offenderIsTarget = nullptr,
+                .filterRaw =
+                    [](int fd) {
+                      icmp_filter filter{};
+                      filter.data = ~(1u << kEchoReply);
+                      setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+                    },
+                .receiveReply = receiveReply};
+
+const SocketChoice& socketChoice() {
+  static const SocketChoice choice = chooseSocket(ipv4);
+  return choice;
 }
 
 // Descriptors. Workers' sockets may hold all but a reserve: what the name
@@ -323,7 +318,7 @@ bool waitForFreeDescriptor(int error) {
 }
 
 const char* localSendProblemPosix() {
-  const int error = lastLocalSendError.load(std::memory_order_relaxed);
+  const int error = ipv4.lastLocalSendError.load(std::memory_order_relaxed);
   if (error == 0) return nullptr;
   // The table is one for the whole machine; only the first network
   // namespace shows its size.
@@ -346,41 +341,9 @@ const char* localSendProblemPosix() {
 }
 
 const char* icmpProblemPosix() {
-  const SocketChoice& choice = socketChoice();
-  if (choice.type >= 0) return nullptr;
   static char message[400];
-  if (choice.datagramError == EACCES && (choice.rawError == EPERM || choice.rawError == EACCES)) {
-    std::snprintf(message, sizeof message,
-                  "fanecho: no permission to send ICMP echo requests: group %u is outside "
-                  "net.ipv4.ping_group_range and CAP_NET_RAW is missing; widen the range "
-                  "(sysctl -w net.ipv4.ping_group_range=\"0 2147483647\") or run as root",
-                  static_cast<unsigned>(getgid()));
-  } else {
-    std::snprintf(message, sizeof message, "fanecho: cannot open an ICMP socket: %s",
-                  std::strerror(choice.rawError != 0 ? choice.rawError : choice.datagramError));
-  }
-  return message;
+  return socketProblem(ipv4, message, sizeof message);
 }
-
-namespace {
-
-// A new ICMP socket of the kind chosen, ready for use, or -1 with errno set.
-int openIcmpSocket(int type) {
-  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
-  if (fd < 0) return -1;
-  if (type == SOCK_RAW) {
-    // First, as it narrows what the socket takes in before it is connected.
-    icmp_filter filter{};
-    filter.data = ~(1u << kEchoReply);
-    setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-  }
-  // ICMP errors (unreachable and the like) end the wait at once.
-  const int on = 1;
-  setsockopt(fd, SOL_IP, IP_RECVERR, &on, sizeof on);
-  return fd;
-}
-
-}  // namespace
 
 void countIcmp6Socket() {
   Descriptors& d = descriptors;
@@ -403,7 +366,7 @@ IcmpHandle icmpCreatePosix() {
       std::unique_lock<std::mutex> lock(descriptors.mutex);
       if (const int kept = takeSocket(descriptors, lock); kept >= 0) return kept;
     }
-    const int fd = openIcmpSocket(type);
+    const int fd = openEchoSocket(ipv4, type);
     if (fd >= 0) return fd;
     // Descriptors can run out all the same (the system's, or ours held by
     // others): wait for a socket of ours to close rather than count the
@@ -438,14 +401,11 @@ namespace {
 
 // Sends the request: its header in front of the caller's data. 0, or the
 // errno of the failure.
-[[gnu::noinline]] int sendRequest(int fd, bool raw, std::uint32_t address, const EchoId& id,
-                                  const void* request, std::uint16_t requestSize) {
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_addr.s_addr = address;
-  std::uint8_t header[kIcmpHeaderSize] = {kEchoRequest, 0, 0, 0};
-  std::memcpy(header + 4, id.bytes, 4);
-  if (raw) {
+[[gnu::noinline]] int sendRequest(const EchoFamily& family, const Echo& echo, const void* request,
+                                  std::uint16_t requestSize) {
+  std::uint8_t header[kIcmpHeaderSize] = {family.requestType, 0, 0, 0};
+  std::memcpy(header + 4, echo.id.bytes, 4);
+  if (echo.raw && family.rawChecksumOurs) {
     const std::uint32_t sum = addWords(static_cast<const std::uint8_t*>(request), requestSize,
                                        addWords(header, kIcmpHeaderSize, 0));
     const std::uint16_t folded = htons(foldSum(sum));
@@ -455,40 +415,72 @@ namespace {
   msghdr message{};
   message.msg_iov = parts;
   message.msg_iovlen = 2;
-  if (raw) {
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) return errno;
-    // Until now the socket took in every echo reply of the namespace; with
-    // thousands of workers those can fill its buffer before ours arrives,
-    // and the kernel would drop ours. None of them is an answer to us yet.
+  if (echo.raw || family.connectDatagram) {
+    if (connect(echo.fd, echo.target, echo.targetSize) != 0) return errno;
+    // Until now a raw socket took in every echo reply of the namespace;
+    // with thousands of workers those can fill its buffer before ours
+    // arrives, and the kernel would drop ours. None of them is an answer
+    // to us yet.
     std::uint8_t discard;
-    while (recv(fd, &discard, 1, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+    if (echo.raw) {
+      while (recv(echo.fd, &discard, 1, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+      }
     }
   } else {
-    message.msg_name = &target;
-    message.msg_namelen = sizeof target;
+    message.msg_name = const_cast<sockaddr*>(echo.target);
+    message.msg_namelen = echo.targetSize;
   }
-  if (sendmsg(fd, &message, 0) >= 0) return 0;
+  if (sendmsg(echo.fd, &message, 0) >= 0) return 0;
   // An error left pending by an earlier request (of this worker, or of the
   // one that used the socket before) fails the send and is cleared by it;
   // the route's own errors come again, and a local shortage is tried again
   // by the caller anyway.
   const int error = errno;
   if (localShortage(error)) return error;
-  return sendmsg(fd, &message, 0) < 0 ? errno : 0;
+  return sendmsg(echo.fd, &message, 0) < 0 ? errno : 0;
 }
 
 // Reads the queued ICMP errors. True when one answers for our request, with
 // the status it means; errors about other requests (another worker's or
-// another program's to the same host) are passed over.
-[[gnu::noinline]] bool answeringError(int fd, const EchoId& id, std::uint32_t& status) {
-  bool drained = false;
-  while (!drained) {
-    if (readQueuedError(fd, id, status, drained)) return true;
+// another program's to the same host) are passed over. Only errors that
+// answer for the target end the wait.
+[[gnu::noinline]] bool answeringError(const EchoFamily& family, const Echo& echo,
+                                      std::uint32_t& status) {
+  for (;;) {
+    std::uint8_t original[64];
+    alignas(cmsghdr) char control[256];
+    sockaddr_storage offender{};
+    iovec part{original, sizeof original};
+    msghdr message{};
+    message.msg_name = &offender;
+    message.msg_namelen = sizeof offender;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t length = recvmsg(echo.fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (length < 0) break;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level != family.errorLevel || c->cmsg_type != family.errorOption) continue;
+      sock_extended_err error;
+      std::memcpy(&error, CMSG_DATA(c), sizeof error);
+      if (error.ee_origin != family.errorOrigin) continue;
+      const std::uint32_t meaning = family.statusOf(error.ee_type, error.ee_code);
+      if (meaning == kIpSuccess) continue;
+      // The kernel quotes the ICMP header of the request the error is about.
+      if (static_cast<std::size_t>(length) < kIcmpHeaderSize || original[0] != family.requestType ||
+          !echo.id.matches(original) ||
+          (family.offenderIsTarget != nullptr && !family.offenderIsTarget(offender, echo.target))) {
+        continue;
+      }
+      status = meaning;
+      return true;
+    }
   }
   // A pending error with nothing queued would keep poll from waiting.
   int pending = 0;
   socklen_t pendingSize = sizeof pending;
-  getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &pendingSize);
+  getsockopt(echo.fd, SOL_SOCKET, SO_ERROR, &pending, &pendingSize);
   return false;
 }
 
@@ -526,9 +518,9 @@ struct Pieces {
 
 // Reads one packet. True when it is our reply: its data is in the caller's
 // area and `dataSize` says how much it carried.
-[[gnu::noinline]] bool receiveReply(int fd, bool raw, std::uint32_t address, const EchoId& id,
-                                    std::uint8_t* dataArea, std::size_t dataAreaSize,
-                                    std::size_t& dataSize) {
+[[gnu::noinline]] bool receiveReply(const Echo& echo, std::uint8_t* dataArea,
+                                    std::size_t dataAreaSize, std::size_t& dataSize) {
+  const bool raw = echo.raw;
   // The packet lands in pieces: its headers, its data straight in the
   // caller's area, and a spill for what IP options push past that area.
   std::uint8_t head[kIpHeaderSize + kIcmpHeaderSize];
@@ -541,7 +533,7 @@ struct Pieces {
   message.msg_namelen = sizeof from;
   message.msg_iov = parts;
   message.msg_iovlen = 3;
-  const ssize_t received = recvmsg(fd, &message, MSG_DONTWAIT | MSG_TRUNC);
+  const ssize_t received = recvmsg(echo.fd, &message, MSG_DONTWAIT | MSG_TRUNC);
   if (received < 0) return false;  // a pending error, or the packet went away
   const std::size_t length = static_cast<std::size_t>(received);  // before any truncation
   const std::size_t captured = std::min(length, headSize + dataAreaSize + sizeof spill);
@@ -554,12 +546,14 @@ struct Pieces {
     if (ipHeaderSize < kIpHeaderSize) return false;
     shift = ipHeaderSize - kIpHeaderSize;
   }
-  if (from.sin_addr.s_addr != address || captured < headSize + shift) return false;
+  if (from.sin_addr.s_addr != reinterpret_cast<const sockaddr_in*>(echo.target)->sin_addr.s_addr ||
+      captured < headSize + shift)
+    return false;
   const std::size_t dataCaptured = captured - headSize - shift;
   // Normally the ICMP header is the end of the first piece.
   std::uint8_t* icmp = head + headSize - kIcmpHeaderSize;
   if (shift != 0) undoShift(head, headSize, dataArea, dataAreaSize, spill, shift, dataCaptured);
-  if (icmp[0] != kEchoReply || !id.matches(icmp)) return false;
+  if (icmp[0] != kEchoReply || !echo.id.matches(icmp)) return false;
   dataSize = length - headSize - shift;
   // Datagram sockets get only packets whose checksum the kernel checked;
   // on a raw socket it is checked where the whole packet was taken in
@@ -577,32 +571,29 @@ struct Pieces {
 
 }  // namespace
 
-std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const void* request,
-                                std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
-                                std::size_t dataAreaSize, std::uint32_t timeoutMs) {
-  if (handle < 0) return 0;  // Status stays as the caller preset it
-  const int fd = static_cast<int>(handle);
-  const bool raw = socketChoice().type == SOCK_RAW;
-
-  const std::uint16_t sequence = htons(nextSequence.fetch_add(1, std::memory_order_relaxed));
+std::uint32_t runEcho(EchoFamily& family, int fd, const sockaddr* target, socklen_t targetSize,
+                      const void* request, std::uint16_t requestSize, EchoReply* reply,
+                      std::uint8_t* dataArea, std::size_t dataAreaSize, std::uint32_t timeoutMs) {
+  const SocketChoice& choice = family.choice();
+  const bool raw = choice.type == SOCK_RAW;
+  const std::uint16_t sequence = htons(family.nextSequence.fetch_add(1, std::memory_order_relaxed));
   // A raw socket's identifier is ours to pick: the process's base and the
   // descriptor, which no other socket of this process has at the moment.
   // The kernel puts a datagram socket's own identifier in place of ours and
   // hands that socket only replies and errors carrying it, so there only
   // the sequence number is left to check.
   const std::uint16_t identifier =
-      raw ? htons(static_cast<std::uint16_t>(socketChoice().identifierBase +
-                                             static_cast<unsigned>(fd)))
+      raw ? htons(static_cast<std::uint16_t>(choice.identifierBase + static_cast<unsigned>(fd)))
           : 0;
-  EchoId id;
-  std::memcpy(id.bytes, &identifier, 2);
-  std::memcpy(id.bytes + 2, &sequence, 2);
-  id.sequenceOnly = !raw;
+  Echo echo{fd, raw, target, targetSize, {}};
+  std::memcpy(echo.id.bytes, &identifier, 2);
+  std::memcpy(echo.id.bytes + 2, &sequence, 2);
+  echo.id.sequenceOnly = !raw;
 
   const Clock::time_point sent = Clock::now();
   const Clock::time_point deadline = sent + std::chrono::milliseconds(timeoutMs);
-  if (const int error = sendRequest(fd, raw, address, id, request, requestSize)) {
-    reply->Status = statusFromSendError(error);
+  if (const int error = sendRequest(family, echo, request, requestSize)) {
+    reply->Status = statusFromSendError(family, error);
     return 0;
   }
 
@@ -617,13 +608,12 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
     }
     if (ready == 0) break;
     std::uint32_t status;
-    if ((wait.revents & POLLERR) && answeringError(fd, id, status)) {
+    if ((wait.revents & POLLERR) && answeringError(family, echo, status)) {
       reply->Status = status;
       return 0;
     }
     std::size_t dataSize;
-    if (!(wait.revents & POLLIN) ||
-        !receiveReply(fd, raw, address, id, dataArea, dataAreaSize, dataSize)) {
+    if (!(wait.revents & POLLIN) || !family.receiveReply(echo, dataArea, dataAreaSize, dataSize)) {
       continue;
     }
     const Clock::time_point arrived = Clock::now();
@@ -640,6 +630,17 @@ std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const 
   }
   reply->Status = kIpReqTimedOut;
   return 0;
+}
+
+std::uint32_t icmpSendEchoPosix(IcmpHandle handle, std::uint32_t address, const void* request,
+                                std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
+                                std::size_t dataAreaSize, std::uint32_t timeoutMs) {
+  if (handle < 0) return 0;  // Status stays as the caller preset it
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_addr.s_addr = address;
+  return runEcho(ipv4, static_cast<int>(handle), reinterpret_cast<const sockaddr*>(&target),
+                 sizeof target, request, requestSize, reply, dataArea, dataAreaSize, timeoutMs);
 }
 
 }  // namespace fanecho
