@@ -1,24 +1,19 @@
-// Linux back end: threads, the console lock, standard output and names.
-// Echo requests are in icmp_linux.cpp, the workers' stacks in worker_stacks.cpp.
-#include <arpa/inet.h>
+// Linux back end: threads, the console lock and standard output. Echo
+// requests are in icmp_linux.cpp and icmp6_linux.cpp, names in
+// names_linux.cpp, the workers' stacks in worker_stacks.cpp.
 #include <fcntl.h>
-#include <net/if.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <vector>
 
 #include "platform/linux/icmp6_linux.h"
 #include "platform/linux/icmp_linux.h"
+#include "platform/linux/names_linux.h"
 #include "platform/linux/terminal_linux.h"
 #include "platform/linux/worker_stacks.h"
 #include "platform/platform.h"
@@ -61,97 +56,6 @@ bool startSockets() {
 }
 
 void stopSockets() { closeKeptSockets(); }
-
-// gethostbyname_r rather than getaddrinfo for IPv4: getaddrinfo sorts the
-// addresses of a name by its own rules, and the first address listed is the
-// one wanted.
-bool resolveName4(const char* name, std::uint8_t octets[4]) {
-  const LookupDescriptors held;
-  char stackBuffer[2048];
-  std::vector<char> heapBuffer;
-  char* buffer = stackBuffer;
-  std::size_t size = sizeof stackBuffer;
-  for (;;) {
-    struct hostent entry;
-    struct hostent* found = nullptr;
-    int error = 0;
-    const int failed = gethostbyname_r(name, &entry, buffer, size, &found, &error);
-    if (failed == ERANGE && size < 1024 * 1024) {
-      heapBuffer.resize(size * 2);
-      buffer = heapBuffer.data();
-      size = heapBuffer.size();
-      continue;
-    }
-    if (found == nullptr || found->h_addrtype != AF_INET || found->h_length != 4 ||
-        found->h_addr_list[0] == nullptr) {
-      return false;
-    }
-    std::memcpy(octets, found->h_addr_list[0], 4);
-    return true;
-  }
-}
-
-// IPv6 and either family: getaddrinfo, whose order (RFC 6724) is the one
-// wanted here, IPv6 first where this host can reach it.
-bool resolveName(const char* name, std::uint8_t family, IpAddress& address) {
-  if (family == 4) {
-    address = IpAddress{};
-    return resolveName4(name, address.bytes);
-  }
-  const LookupDescriptors held;
-  addrinfo hints;
-  std::memset(&hints, 0, sizeof hints);
-  hints.ai_family = family == 6 ? AF_INET6 : AF_UNSPEC;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* list = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &list) != 0) return false;
-  bool found = false;
-  for (const addrinfo* entry = list; entry != nullptr && !found; entry = entry->ai_next) {
-    IpAddress candidate;
-    if (entry->ai_family == AF_INET) {
-      const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-      std::memcpy(candidate.bytes, &in->sin_addr, 4);
-      found = true;
-    } else if (entry->ai_family == AF_INET6) {
-      const auto* in6 = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
-      candidate.family = 6;
-      std::memcpy(candidate.bytes, &in6->sin6_addr, 16);
-      candidate.scopeId = in6->sin6_scope_id;
-      found = true;
-    }
-    if (found) address = candidate;
-  }
-  freeaddrinfo(list);
-  return found;
-}
-
-void reverseName(const IpAddress& address, char* name, std::size_t size) {
-  sockaddr_storage target;
-  std::memset(&target, 0, sizeof target);
-  socklen_t length;
-  if (address.family == 6) {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&target);
-    in6->sin6_family = AF_INET6;
-    std::memcpy(&in6->sin6_addr, address.bytes, 16);
-    in6->sin6_scope_id = address.scopeId;
-    length = sizeof *in6;
-  } else {
-    auto* in = reinterpret_cast<sockaddr_in*>(&target);
-    in->sin_family = AF_INET;
-    std::memcpy(&in->sin_addr.s_addr, address.bytes, 4);
-    length = sizeof *in;
-  }
-  char host[NI_MAXHOST];
-  const LookupDescriptors held;
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&target), length, host, sizeof host, nullptr, 0,
-                  NI_NAMEREQD) != 0) {
-    name[0] = '\0';
-    return;
-  }
-  std::snprintf(name, size, "%s", host);
-}
-
-std::uint32_t interfaceIndex(const char* name) { return if_nametoindex(name); }
 
 // The family picks the socket code: icmp_linux.cpp or icmp6_linux.cpp.
 const char* icmpProblem(std::uint8_t family, bool& familyMissing) {
@@ -256,9 +160,9 @@ void consoleLockLeave() { pthread_mutex_unlock(&consoleMutex); }
 PlatformOps platform = {
     .startSockets = startSockets,
     .stopSockets = stopSockets,
-    .resolveName = resolveName,
-    .reverseName = reverseName,
-    .interfaceIndex = interfaceIndex,
+    .resolveName = resolveNamePosix,
+    .reverseName = reverseNamePosix,
+    .interfaceIndex = interfaceIndexPosix,
     .icmpProblem = icmpProblem,
     .icmpCreate = icmpCreate,
     .icmpSendEcho = icmpSendEcho,

@@ -1,0 +1,15 @@
+// Names through the C library's resolver, forward and reverse.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace fanecho {
+
+bool resolveNamePosix(const char* name, std::uint8_t family, IpAddress& address);
+void reverseNamePosix(const IpAddress& address, char* name, std::size_t size);
+std::uint32_t interfaceIndexPosix(const char* name);
+
+}  // namespace fanecho
