@@ -9,7 +9,7 @@ what=${1:-all}
 packages=(cmake ninja-build g++ make)
 if [ "$what" = all ]; then
   packages+=(libgtest-dev iproute2 nftables procps util-linux time iputils-ping fping hyperfine gnuplot-nox
-             clang libclang-rt-14-dev dnsmasq-base lintian)
+             clang libclang-rt-14-dev dnsmasq-base lintian python3)
 fi
 
 missing=()
