@@ -76,9 +76,8 @@ bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
   const char* knownName = haveReverseName ? reverseName : nullptr;
   const TargetResult result = verdict == Verdict::good          ? TargetResult::ok
                               : verdict == Verdict::invalidData ? TargetResult::invalidData
-                              : tally.attemptCount > tally.sentCount && tally.sentCount == 0
-                                  ? TargetResult::notSent
-                                  : TargetResult::unreachable;
+                              : tally.neverSent()               ? TargetResult::notSent
+                                                                : TargetResult::unreachable;
   // /json is never turned off again: an object put together before the
   // lock is still the form due when the lock is held, and the workers then
   // take turns only for the write.
@@ -206,7 +205,7 @@ std::uint32_t sendEcho(IcmpHandle handle, const IpAddress& address, std::uint32_
   platform.icmpClose(handle);
   // A target none of whose requests left was never asked: that is ours to
   // say, apart from the silent targets.
-  if (tally.attemptCount > 0 && tally.sentCount == 0) {
+  if (tally.neverSent()) {
     results.unsentCount.fetch_add(1, std::memory_order_relaxed);
   }
   return tally;

@@ -32,6 +32,8 @@ struct ProbeTally {
   std::uint64_t sumRttUs = 0;
 
   void record(AttemptResult result, std::uint32_t rttMs, std::uint32_t rttUs);
+  // Asked, but none of its requests could leave this machine.
+  bool neverSent() const { return attemptCount > 0 && sentCount == 0; }
 };
 
 enum class Verdict { unreachable, invalidData, good };

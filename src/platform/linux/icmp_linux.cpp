@@ -256,18 +256,20 @@ bool socketRoom(const Descriptors& d) {
   return d.sockets < d.socketShare && d.sockets + d.lookups < d.total;
 }
 
-// A kept socket, or -1 once room for a new one is counted; waits while the
-// sockets' share is taken (on a condition: a thousand workers trying again
-// every few milliseconds took more CPU than the rest of the run).
-int takeSocket(Descriptors& d, std::unique_lock<std::mutex>& lock) {
+// A kept socket where one is wanted and there, or -1 once room for a new
+// one is counted; kept sockets are closed where they stand in the way.
+// Waits while the sockets' share is taken (on a condition: a thousand
+// workers trying again every few milliseconds took more CPU than the rest
+// of the run).
+int takeSocket(Descriptors& d, std::unique_lock<std::mutex>& lock, bool keptWanted) {
   readLimit(d);
   for (;;) {
-    if (d.keptCount > 0) return d.kept[--d.keptCount];
+    if (keptWanted && d.keptCount > 0) return d.kept[--d.keptCount];
     if (socketRoom(d)) {
       ++d.sockets;
       return -1;
     }
-    d.socketRoom.wait(lock);
+    if (!closeKept(d)) d.socketRoom.wait(lock);
   }
 }
 
@@ -346,14 +348,8 @@ const char* icmpProblemPosix() {
 }
 
 void countIcmp6Socket() {
-  Descriptors& d = descriptors;
-  std::unique_lock<std::mutex> lock(d.mutex);
-  readLimit(d);
-  while (!socketRoom(d)) {
-    if (closeKept(d)) continue;
-    d.socketRoom.wait(lock);
-  }
-  ++d.sockets;
+  std::unique_lock<std::mutex> lock(descriptors.mutex);
+  takeSocket(descriptors, lock, false);
 }
 
 void uncountIcmp6Socket() { uncountSocket(); }
@@ -364,7 +360,7 @@ IcmpHandle icmpCreatePosix() {
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(descriptors.mutex);
-      if (const int kept = takeSocket(descriptors, lock); kept >= 0) return kept;
+      if (const int kept = takeSocket(descriptors, lock, true); kept >= 0) return kept;
     }
     const int fd = openEchoSocket(ipv4, type);
     if (fd >= 0) return fd;

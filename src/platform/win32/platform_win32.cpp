@@ -224,6 +224,11 @@ IcmpHandle icmpCreate(std::uint8_t family) {
   return reinterpret_cast<IcmpHandle>(IcmpCreateFile());
 }
 
+// The helper API knows whole milliseconds only.
+std::uint32_t microsecondsOf(std::uint32_t milliseconds) {
+  return milliseconds > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : milliseconds * 1000;
+}
+
 // ICMPV6_ECHO_REPLY as Windows lays it out (packed, 34 bytes); the echoed
 // data follows it. mingw-w64's headers leave out the packing.
 #pragma pack(push, 1)
@@ -278,9 +283,7 @@ std::uint32_t icmpSendEcho6(IcmpHandle handle, const IpAddress& target, const vo
   }
   reply->Status = area.record.status;
   reply->RoundTripTime = area.record.roundTripTime;
-  reply->RoundTripTimeUs = area.record.roundTripTime > 0xFFFFFFFFu / 1000
-                               ? 0xFFFFFFFFu
-                               : area.record.roundTripTime * 1000;
+  reply->RoundTripTimeUs = microsecondsOf(area.record.roundTripTime);
   // The record carries no data size: the API hands on a reply only where it
   // is as long as the request.
   reply->DataSize = requestSize;
@@ -332,10 +335,7 @@ std::uint32_t icmpSendEcho(IcmpHandle handle, const IpAddress& target, const voi
   }
   reply->Status = area.record.Status;
   reply->RoundTripTime = area.record.RoundTripTime;
-  // The helper API knows whole milliseconds only.
-  reply->RoundTripTimeUs = area.record.RoundTripTime > 0xFFFFFFFFu / 1000
-                               ? 0xFFFFFFFFu
-                               : area.record.RoundTripTime * 1000;
+  reply->RoundTripTimeUs = microsecondsOf(area.record.RoundTripTime);
   reply->DataSize = area.record.DataSize;
   reply->Data = nullptr;
   // Data points into our buffer; never read past what the call was given.
