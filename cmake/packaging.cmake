@@ -10,7 +10,12 @@ set(CPACK_STRIP_FILES TRUE)
 
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME fanecho-${PROJECT_VERSION}-win32)
+  # The win64 preset's test build is no win32 zip, should someone pack it.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME fanecho-${PROJECT_VERSION}-win64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME fanecho-${PROJECT_VERSION}-win32)
+  endif()
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -19,7 +24,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The synopsis comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-      "fanecho probes many IPv4 hosts with ICMP echo requests at once, one\nworker thread per target, and ends with a summary line and an exit\nstatus that tells a script whether all, none or some of them answered.")
+      "fanecho probes many IPv4 and IPv6 hosts with ICMP echo requests at once, one\nworker thread per target, and ends with a summary line and an exit\nstatus that tells a script whether all, none or some of them answered.")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # setcap, for the capability postinst gives the binary; without it the
   # package still works where ping_group_range allows datagram sockets.

@@ -101,6 +101,98 @@ inline std::uint64_t patternSize(std::string_view pattern) {
   return size;
 }
 
+// A dotted address as text, the way labels show it.
+inline std::string dottedText(std::uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string(address >> 16 & 0xFF) + "." +
+         std::to_string(address >> 8 & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+// An IPv4 block as /cidr reads it: exactly a.b.c.d/N, each number one to
+// three digits, the octets at most 255 and N at most 32, up to a NUL. The
+// whole block, host bits ignored.
+inline bool blockModel(std::string_view text, std::uint32_t& first, std::uint32_t& last,
+                       int& prefix) {
+  text = text.substr(0, text.find('\0'));
+  const std::size_t slash = text.find('/');
+  if (slash == std::string_view::npos) return false;
+  const std::string_view head = text.substr(0, slash);
+  std::vector<std::string_view> numbers;
+  for (std::size_t start = 0, at = 0; at <= head.size(); ++at) {
+    if (at < head.size() && head[at] != '.') continue;
+    numbers.push_back(head.substr(start, at - start));
+    start = at + 1;
+  }
+  numbers.push_back(text.substr(slash + 1));
+  if (numbers.size() != 5) return false;
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < 5; ++i) {
+    const std::string_view digits = numbers[i];
+    if (digits.empty() || digits.size() > 3) return false;
+    int n = 0;
+    for (char c : digits) {
+      if (!isDigit(c)) return false;
+      n = n * 10 + (c - '0');
+    }
+    if (n > (i < 4 ? 255 : 32)) return false;
+    if (i < 4) value = value << 8 | static_cast<std::uint32_t>(n);
+    if (i == 4) prefix = n;
+  }
+  const std::uint32_t host = prefix == 0 ? 0xFFFFFFFFu : (std::uint32_t{1} << (32 - prefix)) - 1;
+  first = value & ~host;
+  last = first | host;
+  return true;
+}
+
+// What an IPv4 /exclude: value leaves out: a block, or the addresses of a
+// dotted pattern; and how many ranges fanecho makes of it before joining
+// them (runs of the last field that is not 0-255 under every combination of
+// the fields before it), which it refuses beyond 2^20.
+struct ExclusionModel {
+  bool isBlock = false;
+  std::uint32_t first = 0;
+  std::uint32_t last = 0;
+  std::bitset<256> fields[4];
+  std::uint64_t ranges = 0;
+
+  bool excludes(std::uint32_t address) const {
+    if (isBlock) return address >= first && address <= last;
+    for (int i = 0; i < 4; ++i) {
+      if (!fields[i].test(address >> (24 - 8 * i) & 0xFF)) return false;
+    }
+    return true;
+  }
+};
+
+// False when the value is not an IPv4 exclusion fanecho takes.
+inline bool exclusionModel(std::string_view value, ExclusionModel& model) {
+  value = value.substr(0, value.find('\0'));
+  if (value.find('/') != std::string_view::npos) {
+    int prefix = 0;
+    model.isBlock = true;
+    model.ranges = 1;
+    return blockModel(value, model.first, model.last, prefix);
+  }
+  const std::vector<std::string> words = patternWords(value);
+  if (words.size() != 4) return false;
+  for (int i = 0; i < 4; ++i) {
+    for (int octet : fieldOctets(words[static_cast<std::size_t>(i)])) {
+      model.fields[i].set(static_cast<std::size_t>(octet));
+    }
+  }
+  int partial = 3;
+  while (partial >= 0 && model.fields[partial].all()) --partial;
+  model.ranges = 1;
+  if (partial >= 0) {
+    std::uint64_t runs = 0;
+    for (std::size_t v = 0; v < 256; ++v) {
+      if (model.fields[partial].test(v) && (v == 0 || !model.fields[partial].test(v - 1))) ++runs;
+    }
+    model.ranges = runs;
+    for (int i = 0; i < partial; ++i) model.ranges *= model.fields[i].count();
+  }
+  return model.ranges <= (std::uint64_t{1} << 20);
+}
+
 // One value of the JSON objects fanecho writes: a string, a number, null
 // or an array of strings.
 struct JsonValue {
@@ -108,6 +200,33 @@ struct JsonValue {
   std::string text;                // a string decoded, or a number as written
   std::vector<std::string> items;  // an array's strings, decoded
 };
+
+// Text from outside as a text line shows it: control bytes as "?".
+inline std::string shown(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return result;
+}
+
+// What a reader of fanecho's JSON gets back for `raw`: the same bytes, but
+// a C1 control written well-formed (0xC2 0x80 to 0xC2 0x9F) comes back as
+// the single byte of its value, as fanecho escapes both alike.
+inline std::string jsonDecodedForm(std::string_view raw) {
+  std::string decoded;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const auto c = static_cast<unsigned char>(raw[i]);
+    const auto next = i + 1 < raw.size() ? static_cast<unsigned char>(raw[i + 1]) : 0;
+    if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      decoded += static_cast<char>(next);
+      ++i;
+    } else {
+      decoded += static_cast<char>(c);
+    }
+  }
+  return decoded;
+}
 
 // The bytes a JSON string stands for, under fanecho's rule that \u0000 to
 // \u00ff are single bytes (escaped control characters and stray bytes that

@@ -23,7 +23,7 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/fanecho-fuzz-long.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT INT TERM
 
 status=0
-for target in octet_set pattern control include; do
+for target in octet_set pattern control include ipv6; do
   corpus=build/fuzz/long-corpus/$target
   findings=build/fuzz/findings/$target
   mkdir -p "$corpus" "$findings"

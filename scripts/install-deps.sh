@@ -22,9 +22,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "missing packages: ${missing[*]} (run as root to install them)" >&2
     exit 1
   fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # shellcheck source=apt.sh
+  source "$(dirname "$0")/apt.sh"
+  apt_install "${missing[@]}"
 fi
 
 # The Windows build and its test under wine.

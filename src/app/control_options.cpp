@@ -1,13 +1,17 @@
 #include "app/control_options.h"
 
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "app/include_files.h"
+#include "app/request_options.h"
 #include "common/console.h"
 #include "common/json.h"
 #include "common/messages.h"
 #include "common/progress.h"
 #include "common/text.h"
+#include "patterns/address_ranges.h"
 
 #ifndef FANECHO_VERSION
 #define FANECHO_VERSION "0.0.0"
@@ -78,6 +82,17 @@ void setIpFamily(std::string_view argument, std::string_view value) {
   settings.ipNamed.store(1);
 }
 
+// Nothing changes when the value is bad: the set takes all its ranges or none.
+void addExclusion(std::string_view argument, std::string_view value, WorkerTable& table) {
+  std::uint8_t family = 4;
+  std::vector<AddressRange> ranges;
+  if (parseExclusion(value, family, ranges) && table.exclusions().add(family, std::move(ranges))) {
+    return;
+  }
+  ConsoleGuard guard;
+  writeMessage(Message::illegalAddress, argument);
+}
+
 }  // namespace
 
 const std::string_view helpLines[kHelpLineCount] = {
@@ -143,12 +158,14 @@ std::uint32_t intervalFrom(std::int32_t milliseconds) {
   return milliseconds < 0 ? 0 : static_cast<std::uint32_t>(milliseconds);
 }
 
+bool startsWithKeyword(std::string_view body, std::string_view keyword) {
+  return body.size() >= keyword.size() &&
+         equalsIgnoringCase(body.substr(0, keyword.size()), keyword);
+}
+
 void applyControlArgument(std::string_view argument, WorkerTable& table) {
   const std::string_view body = argument.substr(1);
-  auto matches = [&body](std::string_view keyword) {
-    return body.size() >= keyword.size() &&
-           equalsIgnoringCase(body.substr(0, keyword.size()), keyword);
-  };
+  auto matches = [&body](std::string_view keyword) { return startsWithKeyword(body, keyword); };
   if (matches("report:")) {
     setReportFlags(argument, body.substr(7));
   } else if (matches("timeout:")) {
@@ -174,6 +191,17 @@ void applyControlArgument(std::string_view argument, WorkerTable& table) {
     settings.json.store(1, std::memory_order_relaxed);
   } else if (matches("progress")) {
     startProgress();
+  } else if (matches("cidr")) {
+    settings.cidr.store(1);
+  } else if (matches("queue")) {
+    settings.queue.store(1);
+  } else if (matches("reason")) {
+    // Under the lock, as /verbose: each line says why or does not, whole.
+    ConsoleGuard guard;
+    settings.reason.store(1, std::memory_order_relaxed);
+  } else if (matches("exclude:")) {
+    addExclusion(argument, body.substr(8), table);
+  } else if (applyRequestOption(argument)) {
   } else {
     ConsoleGuard guard;
     writeMessage(Message::invalidArgument, argument);

@@ -12,6 +12,10 @@ namespace fanecho {
 // the argument as invalid. `argument` still has its leading "/" or "-".
 void applyControlArgument(std::string_view argument, WorkerTable& table);
 
+// Whether the body of a control argument (without its "/" or "-") begins
+// with the keyword, letters matched without regard to case.
+bool startsWithKeyword(std::string_view body, std::string_view keyword);
+
 // A signed decimal number after optional white space and sign; whatever
 // follows the digits is ignored, no digits give 0. Values beyond the 32-bit
 // range saturate instead of wrapping.

@@ -1,6 +1,5 @@
 #include "app/include_files.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,14 +15,11 @@ namespace fanecho {
 namespace {
 
 // Opens for reading; a directory counts as a file that cannot be opened,
-// though some systems let fopen succeed on one. Descriptors held by waiting
-// workers are no reason to call a file missing: wait for one to be freed.
+// though some systems let fopen succeed on one.
 std::FILE* openIncludeFile(const std::string& name) {
   if (name.empty()) return nullptr;
-  std::FILE* file;
-  while ((file = std::fopen(name.c_str(), "r")) == nullptr) {
-    if (!platform.awaitFreeDescriptor(errno)) return nullptr;
-  }
+  std::FILE* file = platform.process.openFile(name.c_str());
+  if (file == nullptr) return nullptr;
   const int c = std::fgetc(file);
   if (c == EOF && std::ferror(file)) {
     std::fclose(file);

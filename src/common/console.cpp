@@ -11,8 +11,8 @@
 
 namespace fanecho {
 
-ConsoleGuard::ConsoleGuard() { platform.consoleLockEnter(); }
-ConsoleGuard::~ConsoleGuard() { platform.consoleLockLeave(); }
+ConsoleGuard::ConsoleGuard() { platform.console.lockEnter(); }
+ConsoleGuard::~ConsoleGuard() { platform.console.lockLeave(); }
 
 ConsoleLine& ConsoleLine::text(std::string_view piece) {
   if (holding_ && piece.size() > sizeof buffer_ - used_) {
@@ -27,6 +27,32 @@ ConsoleLine& ConsoleLine::text(std::string_view piece) {
     piece.remove_prefix(take);
   }
   return *this;
+}
+
+namespace {
+
+bool isControlByte(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+}  // namespace
+
+ConsoleLine& ConsoleLine::outside(std::string_view piece) {
+  while (!piece.empty()) {
+    std::size_t plain = 0;
+    while (plain < piece.size() && !isControlByte(piece[plain])) ++plain;
+    text(piece.substr(0, plain));
+    if (plain == piece.size()) break;
+    text("?");
+    piece.remove_prefix(plain + 1);
+  }
+  return *this;
+}
+
+std::string shownOnConsole(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    if (isControlByte(c)) c = '?';
+  }
+  return shown;
 }
 
 ConsoleLine& ConsoleLine::number(std::uint32_t value) {
@@ -53,7 +79,7 @@ void noteOutputError(int error) {
   const std::string message =
       std::string("fanecho: cannot write standard output: ") + std::strerror(error) + "\n";
   hideProgress(ConsoleStream::err);
-  platform.writeErr(message.data(), message.size());
+  platform.console.writeErr(message.data(), message.size());
 }
 
 }  // namespace
@@ -63,21 +89,21 @@ void ConsoleLine::end() {
   ended_ = true;
   if (holding_) return;
   spill();
-  noteOutputError(platform.flushOut());
+  noteOutputError(platform.console.flushOut());
   showProgress();
 }
 
 void ConsoleLine::write() {
   holding_ = false;
   spill();
-  noteOutputError(platform.flushOut());
+  noteOutputError(platform.console.flushOut());
   showProgress();
 }
 
 void ConsoleLine::spill() {
   if (used_ == 0) return;
   hideProgress(ConsoleStream::out);
-  noteOutputError(platform.writeOut(buffer_, used_));
+  noteOutputError(platform.console.writeOut(buffer_, used_));
   used_ = 0;
 }
 

@@ -32,6 +32,10 @@ class ConsoleLine {
   ConsoleLine& operator=(const ConsoleLine&) = delete;
 
   ConsoleLine& text(std::string_view piece);
+  // Text that came from outside (a label, a reverse name, a file name, an
+  // argument): each control byte (0x00-0x1F, 0x7F) is written as "?", so
+  // that no such text can steer the terminal. A host name never holds one.
+  ConsoleLine& outside(std::string_view piece);
   ConsoleLine& number(std::uint32_t value);
   // General notation with six significant digits, as an output stream writes.
   ConsoleLine& real(double value);
@@ -51,6 +55,9 @@ class ConsoleLine {
 
 // Writes one whole line under the caller's lock.
 void writeLine(std::string_view line);
+
+// `text` with its control bytes as "?", as ConsoleLine::outside writes it.
+std::string shownOnConsole(std::string_view text);
 
 // 0, or the error of the first write to standard output that failed; that
 // first failure has been reported on standard error.

@@ -37,6 +37,28 @@ std::size_t utf8SequenceLength(std::string_view text) {
   return length;
 }
 
+// C1 controls (U+0080 to U+009F) steer some terminals as ESC does, and the
+// bidirectional overrides and isolates (U+202A to U+202E, U+2066 to U+2069)
+// make a line read otherwise than it is: written escaped, though valid.
+bool steersTerminal(std::string_view sequence) {
+  const auto byte = [&sequence](std::size_t i) { return static_cast<unsigned char>(sequence[i]); };
+  if (sequence.size() == 2) return byte(0) == 0xC2 && byte(1) <= 0x9F;
+  if (sequence.size() != 3 || byte(0) != 0xE2) return false;
+  return (byte(1) == 0x80 && byte(2) >= 0xAA && byte(2) <= 0xAE) ||
+         (byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9);
+}
+
+void writeEscape(ConsoleLine& line, unsigned codePoint) {
+  constexpr char kHex[] = "0123456789abcdef";
+  const char escaped[6] = {'\\',
+                           'u',
+                           kHex[codePoint >> 12 & 0xF],
+                           kHex[codePoint >> 8 & 0xF],
+                           kHex[codePoint >> 4 & 0xF],
+                           kHex[codePoint & 0xF]};
+  line.text(std::string_view(escaped, sizeof escaped));
+}
+
 }  // namespace
 
 void writeJsonString(ConsoleLine& line, std::string_view text) {
@@ -53,7 +75,19 @@ void writeJsonString(ConsoleLine& line, std::string_view text) {
     }
     if (c >= 0x80) {
       if (const std::size_t length = utf8SequenceLength(text.substr(at))) {
-        at += length;
+        const std::string_view sequence = text.substr(at, length);
+        if (!steersTerminal(sequence)) {
+          at += length;
+          continue;
+        }
+        flush();
+        const auto byte = [&sequence](std::size_t i) {
+          return static_cast<unsigned>(static_cast<unsigned char>(sequence[i]));
+        };
+        writeEscape(line, length == 2
+                              ? (byte(0) & 0x1F) << 6 | (byte(1) & 0x3F)
+                              : (byte(0) & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F));
+        plain = at += length;
         continue;
       }
     }
@@ -80,11 +114,8 @@ void writeJsonString(ConsoleLine& line, std::string_view text) {
       case '\r':
         line.text("\\r");
         break;
-      default: {
-        constexpr char kHex[] = "0123456789abcdef";
-        const char escaped[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0x0F]};
-        line.text(std::string_view(escaped, sizeof escaped));
-      }
+      default:
+        writeEscape(line, c);
     }
     plain = ++at;
   }
@@ -118,6 +149,12 @@ JsonObject& JsonObject::null(std::string_view key) {
 JsonObject& JsonObject::number(std::string_view key, std::uint32_t value) {
   this->key(key);
   line_.number(value);
+  return *this;
+}
+
+JsonObject& JsonObject::decimal(std::string_view key, std::string_view digits) {
+  this->key(key);
+  line_.text(digits);
   return *this;
 }
 

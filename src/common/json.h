@@ -25,6 +25,8 @@ class JsonObject {
   JsonObject& text(std::string_view key, std::string_view value);
   JsonObject& null(std::string_view key);
   JsonObject& number(std::string_view key, std::uint32_t value);
+  // A number given as its decimal digits, however large.
+  JsonObject& decimal(std::string_view key, std::string_view digits);
   // Microseconds, written as milliseconds with three decimals.
   JsonObject& milliseconds(std::string_view key, std::uint64_t microseconds);
   JsonObject& texts(std::string_view key, const std::string_view* values, std::size_t count);

@@ -1,9 +1,11 @@
 #include "common/progress.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "common/console.h"
 #include "common/run_settings.h"
@@ -28,7 +30,7 @@ struct ProgressLine {
   bool ticking = false;  // the ticker brings the figures up to date
   std::uint32_t width = 0;
   std::size_t drawnColumns = 0;  // what the next erase must blank
-  char text[128] = {};           // as last put together
+  char text[192] = {};           // as last put together
   std::size_t length = 0;
   Clock::time_point start;
   Clock::time_point composed;
@@ -37,6 +39,11 @@ struct ProgressLine {
 
 ProgressLine line;
 
+// The argument's targets (under consoleLock) and how many of them the main
+// thread has done with since (by itself, read by the ticker).
+Uint128 waitingTargets;
+std::atomic<std::uint64_t> targetsTaken{0};
+
 // Counts as they stand; cut to the terminal's width less one column, so the
 // line never wraps and "\r" always reaches its start.
 void compose() {
@@ -44,11 +51,19 @@ void compose() {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(line.composed - line.start);
   const std::uint32_t ok = results.okCount.load(std::memory_order_relaxed);
   const std::uint32_t failed = results.failedCount.load(std::memory_order_relaxed);
+  // The waiting count only once /queue has been given, so that the line
+  // stays as it was otherwise.
+  std::string waiting;
+  if (settings.queue.load(std::memory_order_relaxed) != 0) {
+    const Uint128 taken = targetsTaken.load(std::memory_order_relaxed);
+    waiting = "; " + decimalText(waitingTargets > taken ? waitingTargets - taken : 0) + " waiting";
+  }
   const int length = std::snprintf(
-      line.text, sizeof line.text, "fanecho: %lu started, %lu finished: %lu ok, %lu failed; %lld s",
+      line.text, sizeof line.text,
+      "fanecho: %lu started, %lu finished: %lu ok, %lu failed%s; %lld s",
       static_cast<unsigned long>(results.startedCount.load(std::memory_order_relaxed)),
       static_cast<unsigned long>(ok + failed), static_cast<unsigned long>(ok),
-      static_cast<unsigned long>(failed), static_cast<long long>(seconds.count()));
+      static_cast<unsigned long>(failed), waiting.c_str(), static_cast<long long>(seconds.count()));
   line.length = std::min(length < 0 ? 0 : static_cast<std::size_t>(length), sizeof line.text - 1);
   if (line.width != 0) line.length = std::min<std::size_t>(line.length, line.width - 1);
 }
@@ -63,7 +78,7 @@ void writeStatus(std::size_t textLength, std::size_t blanks, bool back) {
   std::memset(bytes + used, ' ', blanks);
   used += blanks;
   if (back) bytes[used++] = '\r';
-  platform.writeErr(bytes, used);
+  platform.console.writeErr(bytes, used);
 }
 
 // Over whatever was drawn before: blanks cover the rest of a longer line.
@@ -84,7 +99,7 @@ void tick() {
   ConsoleGuard guard;
   if (!line.active) return;
   // The terminal may have been made narrower meanwhile.
-  line.width = platform.errTerminalWidth();
+  line.width = platform.console.errTerminalWidth();
   compose();
   draw();
 }
@@ -95,17 +110,17 @@ void startProgress() {
   {
     ConsoleGuard guard;
     if (line.active) return;
-    line.width = platform.errTerminalWidth();
+    line.width = platform.console.errTerminalWidth();
     if (line.width == 0) return;
     line.active = true;
-    line.outToo = platform.outIsTerminal();
+    line.outToo = platform.console.outIsTerminal();
     line.start = Clock::now();
     compose();
     draw();
   }
   // Without a ticker the line is still brought up to date as lines are
   // written, only not while nothing happens.
-  line.ticker = platform.startTicker(tick, kTickMs);
+  line.ticker = platform.threads.startTicker(tick, kTickMs);
   ConsoleGuard guard;
   line.ticking = line.ticker != nullptr;
 }
@@ -118,9 +133,17 @@ void endProgress() {
     line.active = false;
     line.ticking = false;
   }
-  if (line.ticker != nullptr) platform.stopTicker(line.ticker);
+  if (line.ticker != nullptr) platform.threads.stopTicker(line.ticker);
   line.ticker = nullptr;
 }
+
+void setWaitingTargets(const Uint128& count) {
+  ConsoleGuard guard;
+  waitingTargets = count;
+  targetsTaken.store(0, std::memory_order_relaxed);
+}
+
+void noteTargetTaken() { targetsTaken.fetch_add(1, std::memory_order_relaxed); }
 
 void hideProgress(ConsoleStream stream) {
   if (!line.shown || (stream == ConsoleStream::out && !line.outToo)) return;

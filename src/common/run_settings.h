@@ -14,6 +14,11 @@ inline constexpr std::uint32_t kMaxPayloadSize = 300;
 inline constexpr std::uint32_t kMaxWorkers = kMaxThreads;
 // A reverse name as labels carry it: 99 characters and the NUL.
 inline constexpr std::size_t kNameBufferSize = 100;
+// /retry: at most this many: from a 5-second time-out the tenth already
+// waits almost five minutes.
+inline constexpr std::uint32_t kMaxRetries = 10;
+// /rate: at most this many a second: one request a microsecond.
+inline constexpr std::uint32_t kMaxRequestRate = 1000000;
 
 // Settings are written by the main thread while workers read them, so each
 // is a whole atomic value. The report flags and verbose are changed and read
@@ -36,6 +41,30 @@ struct RunSettings {
   // has been given; target objects then carry their family.
   std::atomic<std::uint32_t> ipFamily{4};
   std::atomic<std::uint32_t> ipNamed{0};
+  // Non-zero once /cidr has been given: a.b.c.d/N names a block. Only the
+  // main thread reads it.
+  std::atomic<std::uint32_t> cidr{0};
+  // Non-zero once /queue has been given: a target that finds every worker
+  // busy waits for one to end instead of being refused. /progress then
+  // shows how many wait.
+  std::atomic<std::uint32_t> queue{0};
+  // How requests leave, from /source:, /interface: and /ttl:. A value too big
+  // for one atomic word is published as a pointer to a copy that stays put
+  // for the rest of the run (see chooseSource): null, as 0, leaves the choice
+  // to the system.
+  std::atomic<const IpAddress*> source4{nullptr};
+  std::atomic<const IpAddress*> source6{nullptr};
+  std::atomic<const char*> interfaceName{nullptr};
+  std::atomic<std::uint32_t> ttl{0};
+  // Non-zero once /reason has been given: a failed target's line says why.
+  // Changed and read under consoleLock, as verbose is.
+  std::atomic<std::uint32_t> reason{0};
+  // /retry: more requests for a target with no good reply yet, each waiting
+  // half as long again as the one before.
+  std::atomic<std::uint32_t> retryCount{0};
+  // /rate: at most this many requests a second leave, over every worker;
+  // 0: no cap.
+  std::atomic<std::uint32_t> requestRate{0};
 };
 
 // What the run came to: the counters change only under consoleLock, by the
@@ -58,6 +87,25 @@ extern RunResults results;
 // the same process).
 void resetRunSettings();
 
+// The source address of later requests to its family, and the interface of
+// every later request. Main thread only.
+void chooseSource(const IpAddress& source);
+void chooseInterface(const std::string& name);
+
+// How a target's requests leave: /source:, /interface: and /ttl: as they
+// stood when the target was named, so that each applies from there on even
+// where a worker sends after the main thread has read further.
+struct RequestShape {
+  const IpAddress* source4 = nullptr;
+  const IpAddress* source6 = nullptr;
+  const char* interfaceName = nullptr;
+  std::uint8_t ttl = 0;
+};
+RequestShape currentShape();
+
+// The options of a request to `target` of that shape.
+EchoOptions requestOptions(const RequestShape& shape, const IpAddress& target);
+
 enum class TargetKind : std::int32_t { address = 0, hostName = 1 };
 
 // One target, handed to its worker thread. Filled before the thread starts;
@@ -69,6 +117,7 @@ struct ProbeJob {
   TargetKind kind = TargetKind::address;
   // No echo request can be sent to this family here: the target fails unsent.
   bool familyMissing = false;
+  RequestShape shape;
 };
 
 // The data of every echo request: a greeting, then zeros.

@@ -36,6 +36,9 @@ void OctetSet::parse(const char* text) {
     if (*position != ',') break;
     ++position;
   }
+  bool any = false;
+  for (int v = 0; v < 256; ++v) any = any || present[v] != 0;
+  if (!any) present[0] = 1;  // no number stands for 0
   for (int v = 0; v < 256; ++v) {
     if (present[v]) {
       firstMember = v;
@@ -53,6 +56,10 @@ void OctetSet::parse(const char* text) {
 std::int32_t OctetSet::first() {
   cursor = firstMember;
   return cursor;
+}
+
+bool OctetSet::contains(std::int32_t octet) const {
+  return octet >= 0 && octet < 256 && present[octet] != 0;
 }
 
 bool OctetSet::atEnd() const { return lastMember < cursor; }

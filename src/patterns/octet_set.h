@@ -20,6 +20,8 @@ class OctetSet {
   std::int32_t first();
   std::int32_t next();
   bool atEnd() const;
+  // Whether the field names the octet; a field that names no number names 0.
+  bool contains(std::int32_t octet) const;
 
   // Reads one run of digits of any length and moves `position` past it.
   // Values above 255 may come back saturated; clampOctet makes them 255.

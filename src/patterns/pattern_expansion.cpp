@@ -1,14 +1,12 @@
 #include "patterns/pattern_expansion.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
-#include "common/console.h"
-#include "common/messages.h"
 #include "common/run_settings.h"
 #include "common/text.h"
 #include "patterns/octet_set.h"
-#include "platform/platform.h"
 #include "report/target_label.h"
 
 namespace fanecho {
@@ -35,28 +33,34 @@ bool splitPattern(std::string_view pattern, std::array<std::string, 4>& fields) 
   return words == 4;
 }
 
-void expandPattern(std::string_view pattern, const AddressSink& sink) {
-  std::array<std::string, 4> fields;
-  if (!splitPattern(pattern, fields)) {
-    ConsoleGuard guard;
-    writeMessage(Message::illegalAddress, pattern);
-    return;
-  }
-  OctetSet sets[4];
-  for (int i = 0; i < 4; ++i) sets[i].parse(fields[i].c_str());
-
+void expandDottedPattern(DottedPattern& pattern, const ExclusionSet& excluded,
+                         const AddressSink& sink) {
+  OctetSet* sets = pattern.fields;
+  const bool skipping = !excluded.empty(4);
+  // Whether the addresses under the first `fixed` octets are all left out:
+  // an excluded /8 is then stepped over, not tried address by address.
+  auto allExcluded = [&excluded](std::uint32_t prefix, int fixed) {
+    const std::uint32_t rest = 0xFFFFFFFFu >> (8 * fixed);
+    return excluded.covers(4, {prefix, prefix | rest});
+  };
   std::uint16_t octets[4];
   for (int a = sets[0].first(); !sets[0].atEnd(); a = sets[0].next()) {
     octets[0] = static_cast<std::uint16_t>(a);
+    const std::uint32_t valueA = static_cast<std::uint32_t>(a) << 24;
+    if (skipping && allExcluded(valueA, 1)) continue;
     for (int b = sets[1].first(); !sets[1].atEnd(); b = sets[1].next()) {
       octets[1] = static_cast<std::uint16_t>(b);
+      const std::uint32_t valueB = valueA | static_cast<std::uint32_t>(b) << 16;
+      if (skipping && allExcluded(valueB, 2)) continue;
       for (int c = sets[2].first(); !sets[2].atEnd(); c = sets[2].next()) {
         octets[2] = static_cast<std::uint16_t>(c);
+        const std::uint32_t valueC = valueB | static_cast<std::uint32_t>(c) << 8;
+        if (skipping && allExcluded(valueC, 3)) continue;
         for (int d = sets[3].first(); !sets[3].atEnd(); d = sets[3].next()) {
           octets[3] = static_cast<std::uint16_t>(d);
-          char label[16];
-          std::snprintf(label, sizeof label, "%d.%d.%d.%d", a, b, c, d);
-          sink(IpAddress::fromPacked(packAddress(octets)), label);
+          if (skipping && excluded.contains(4, valueC | static_cast<std::uint32_t>(d))) continue;
+          const IpAddress address = IpAddress::fromPacked(packAddress(octets));
+          if (!sink(address, addressLabel(address))) return;
         }
       }
     }
@@ -195,34 +199,52 @@ bool parseIpv6Pattern(std::string_view pattern, Ipv6Pattern& parsed) {
   }
 }
 
-void expandIpv6Pattern(std::string_view pattern, const AddressSink& sink) {
-  Ipv6Pattern parsed;
-  bool legal = parseIpv6Pattern(pattern, parsed);
-  if (legal && !parsed.zone.empty()) {
-    std::uint32_t index = 0;
-    bool numeric = true;
-    for (char c : parsed.zone) {
-      if (!isDecimalDigit(c)) numeric = false;
-      if (numeric && index < 0x10000000u) index = index * 10 + static_cast<std::uint32_t>(c - '0');
+std::uint32_t zoneIndex(std::string_view zone, InterfaceLookup lookup) {
+  std::uint32_t index = 0;
+  for (char c : zone) {
+    if (!isDecimalDigit(c)) return lookup(std::string(zone).c_str());
+    if (index < 0x10000000u) index = index * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return index;
+}
+
+bool prepareIpv6Pattern(std::string_view pattern, InterfaceLookup lookup, Ipv6Pattern& parsed) {
+  if (!parseIpv6Pattern(pattern, parsed)) return false;
+  if (parsed.zone.empty()) return true;
+  parsed.base.scopeId = zoneIndex(parsed.zone, lookup);
+  return parsed.base.scopeId != 0;
+}
+
+Uint128 countIpv6Pattern(const Ipv6Pattern& parsed, const ExclusionSet& excluded) {
+  std::uint32_t count = 0;
+  const Uint128 base = addressValue(parsed.base);
+  for (std::uint32_t v = 0; v <= 0xFFFF; ++v) {
+    if (parsed.lastGroups[v]) ++count;
+  }
+  // Each flag lies in one excluded range at most.
+  const std::vector<AddressRange>& ranges = excluded.ranges(6);
+  for (std::size_t at = excluded.firstEndingFrom(6, base);
+       at < ranges.size() && ranges[at].first <= base + 0xFFFF; ++at) {
+    const Uint128 low = std::max(ranges[at].first, base) - base;
+    const Uint128 high = std::min(ranges[at].last, base + 0xFFFF) - base;
+    for (std::uint64_t v = low.low; v <= high.low; ++v) {
+      if (parsed.lastGroups[static_cast<std::size_t>(v)]) --count;
     }
-    if (!numeric) index = platform.interfaceIndex(std::string(parsed.zone).c_str());
-    parsed.base.scopeId = index;
-    legal = index != 0;
   }
-  if (!legal) {
-    ConsoleGuard guard;
-    writeMessage(Message::illegalAddress, pattern);
-    return;
-  }
+  return count;
+}
+
+void expandIpv6Pattern(const Ipv6Pattern& parsed, const ExclusionSet& excluded,
+                       const AddressSink& sink) {
+  const bool skipping = !excluded.empty(6);
+  const Uint128 base = addressValue(parsed.base);
   IpAddress address = parsed.base;
   for (std::uint32_t v = 0; v <= 0xFFFF; ++v) {
     if (!parsed.lastGroups[v]) continue;
+    if (skipping && excluded.contains(6, base + v)) continue;
     address.bytes[14] = static_cast<std::uint8_t>(v >> 8);
     address.bytes[15] = static_cast<std::uint8_t>(v);
-    char text[kAddressTextSize];
-    std::string label(text, formatAddress(address, text));
-    if (!parsed.zone.empty()) label.append("%").append(parsed.zone);
-    sink(address, label);
+    if (!sink(address, addressLabel(address, parsed.zone))) return;
   }
 }
 

@@ -1,4 +1,5 @@
-// Address patterns such as 10.1.2-5.7,8: the addresses they name.
+// Address patterns such as 10.1.2-5.7,8 and 2001:db8::1-ff: the addresses
+// they name.
 #pragma once
 
 #include <array>
@@ -8,19 +9,22 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "common/uint128.h"
+#include "patterns/address_ranges.h"
+#include "platform/address.h"
 
 namespace fanecho {
 
 // Splits at dots and white space. True when there are exactly four fields.
 bool splitPattern(std::string_view pattern, std::array<std::string, 4>& fields);
 
-// Takes each address of a pattern and its label.
-using AddressSink = std::function<void(const IpAddress& address, std::string_view label)>;
+// Takes each address of a pattern and its label; false stops the pattern.
+using AddressSink = std::function<bool(const IpAddress& address, std::string_view label)>;
 
-// Hands every address of the pattern to `sink`, in ascending order with the
-// fourth field fastest, or writes "illegal IP address".
-void expandPattern(std::string_view pattern, const AddressSink& sink);
+// Hands every address of the pattern that is not excluded to `sink`, in
+// ascending order with the fourth field fastest.
+void expandDottedPattern(DottedPattern& pattern, const ExclusionSet& excluded,
+                         const AddressSink& sink);
 
 // One IPv6 address in any text form of RFC 4291 ("::", an IPv4 tail), with
 // nothing before or after it. True and the 16 bytes when it parses.
@@ -37,9 +41,24 @@ struct Ipv6Pattern {
 };
 bool parseIpv6Pattern(std::string_view pattern, Ipv6Pattern& parsed);
 
-// Hands every address of an IPv6 pattern to `sink` in ascending order, each
-// once, labelled in RFC 5952 form with its zone as typed; or writes "illegal
-// IP address".
-void expandIpv6Pattern(std::string_view pattern, const AddressSink& sink);
+// The index of a network interface by name, as the system knows it; 0 when
+// there is none. The caller passes the system's, a test its own.
+using InterfaceLookup = std::uint32_t (*)(const char* name);
+
+// The interface index of an IPv6 zone: its number, or the interface of that
+// name; 0 when there is none.
+std::uint32_t zoneIndex(std::string_view zone, InterfaceLookup lookup);
+
+// parseIpv6Pattern, and the zone's interface index into base.scopeId. False
+// when the pattern is illegal or names no interface.
+bool prepareIpv6Pattern(std::string_view pattern, InterfaceLookup lookup, Ipv6Pattern& parsed);
+
+// How many addresses the pattern names that are not excluded.
+Uint128 countIpv6Pattern(const Ipv6Pattern& parsed, const ExclusionSet& excluded);
+
+// Hands every address of an IPv6 pattern that is not excluded to `sink` in
+// ascending order, each once, labelled by addressLabel (report/).
+void expandIpv6Pattern(const Ipv6Pattern& parsed, const ExclusionSet& excluded,
+                       const AddressSink& sink);
 
 }  // namespace fanecho

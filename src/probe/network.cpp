@@ -11,14 +11,18 @@
 namespace fanecho {
 
 int startNetwork() {
-  platform.consoleLockInit();
-  if (platform.startSockets()) return 1;
+  platform.process.prepare();
+  platform.console.lockInit();
+  if (platform.names.start()) return 1;
   ConsoleGuard guard;
   writeMessage(Message::socketLibrary);
   return 0;
 }
 
-void stopNetwork() { platform.stopSockets(); }
+void stopNetwork() {
+  platform.names.stop();
+  platform.process.finish();
+}
 
 namespace {
 
@@ -50,11 +54,59 @@ class LookupSlots {
 
 }  // namespace
 
+namespace {
+
+struct EchoFamilies {
+  std::mutex mutex;
+  bool asked[2] = {};
+  EchoFamilyAnswer answers[2] = {};
+  bool lineWritten[2] = {};
+};
+EchoFamilies echoFamilies;
+
+}  // namespace
+
+EchoFamilyAnswer askEchoFamily(std::uint8_t family) {
+  const int index = family == 6 ? 1 : 0;
+  std::lock_guard<std::mutex> lock(echoFamilies.mutex);
+  if (!echoFamilies.asked[index]) {
+    EchoFamilyAnswer& answer = echoFamilies.answers[index];
+    answer.problem = platform.echo.problem(family == 6 ? 6 : 4, answer.missing);
+    echoFamilies.asked[index] = true;
+  }
+  return echoFamilies.answers[index];
+}
+
+bool echoFamilyUsable(std::uint8_t family) {
+  const EchoFamilyAnswer answer = askEchoFamily(family);
+  if (answer.problem == nullptr) return true;
+  bool first;
+  {
+    std::lock_guard<std::mutex> lock(echoFamilies.mutex);
+    first = !echoFamilies.lineWritten[family == 6];
+    echoFamilies.lineWritten[family == 6] = true;
+  }
+  if (first) {
+    ConsoleGuard guard;
+    writeMessage(Message::familyMissing, answer.problem);
+  }
+  return false;
+}
+
+void resetEchoFamilies() {
+  std::lock_guard<std::mutex> lock(echoFamilies.mutex);
+  for (int i = 0; i < 2; ++i) {
+    echoFamilies.asked[i] = false;
+    echoFamilies.answers[i] = {};
+    echoFamilies.lineWritten[i] = false;
+  }
+}
+
 int resolveHostName(const char* name, std::uint8_t family, IpAddress& address) {
   IpAddress found;
   {
     LookupSlots slot;
-    if (!platform.resolveName(name, family, found)) return 0;
+    if (!platform.names.resolve(name, family, found)) return 0;
   }
   address = found;
   return 1;
@@ -63,7 +115,7 @@ int resolveHostName(const char* name, std::uint8_t family, IpAddress& address) {
 int reverseLookup(const IpAddress& address, char* name) {
   name[0] = '\0';
   LookupSlots slot;
-  platform.reverseName(address, name, kNameBufferSize);
+  platform.names.reverse(address, name, kNameBufferSize);
   return 1;
 }
 

@@ -3,129 +3,94 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/console.h"
-#include "common/json.h"
 #include "probe/network.h"
-#include "probe/target_object.h"
-#include "report/target_label.h"
+#include "probe/pacing.h"
+#include "report/target_report.h"
 
 namespace fanecho {
 
+FailureReason failureOf(const EchoReply& reply, std::uint32_t replyCount,
+                        std::uint32_t payloadSize) {
+  switch (reply.status) {
+    case EchoStatus::reply:
+      break;
+    case EchoStatus::noResponse:
+      return FailureReason::noResponse;
+    case EchoStatus::netUnreachable:
+      return FailureReason::netUnreachable;
+    case EchoStatus::hostUnreachable:
+      return FailureReason::hostUnreachable;
+    case EchoStatus::protocolUnreachable:
+      return FailureReason::protocolUnreachable;
+    case EchoStatus::portUnreachable:
+      return FailureReason::portUnreachable;
+    case EchoStatus::adminProhibited:
+      return FailureReason::adminProhibited;
+    case EchoStatus::timeExceeded:
+      return FailureReason::timeExceeded;
+    case EchoStatus::parameterProblem:
+      return FailureReason::parameterProblem;
+    case EchoStatus::packetTooBig:
+      return FailureReason::packetTooBig;
+    case EchoStatus::noRouteHere:
+    // Refused here for another reason (an address or source the system
+    // would not send to or from): like a missing route it is this machine
+    // that had no way to send it, and no word of a firewall would be true.
+    case EchoStatus::refusedHere:
+      return FailureReason::noRouteHere;
+    case EchoStatus::blockedHere:
+      return FailureReason::blockedHere;
+    case EchoStatus::shortage:
+    case EchoStatus::notSent:
+      return FailureReason::notSent;
+  }
+  if (replyCount == 0 || reply.dataSize != payloadSize) return FailureReason::wrongSize;
+  if (payloadSize != 0 &&
+      (reply.data == nullptr || std::memcmp(reply.data, echoPayload, payloadSize) != 0)) {
+    return FailureReason::wrongData;
+  }
+  return FailureReason::none;
+}
+
+namespace {
+
+AttemptResult attemptOf(FailureReason failure) {
+  switch (failure) {
+    case FailureReason::none:
+      return AttemptResult::goodReply;
+    case FailureReason::wrongSize:
+    case FailureReason::wrongData:
+      return AttemptResult::badReply;
+    default:
+      return AttemptResult::noReply;
+  }
+}
+
+}  // namespace
+
 AttemptResult classifyAttempt(const EchoReply& reply, std::uint32_t replyCount,
                               std::uint32_t payloadSize) {
-  if (reply.Status != kIpSuccess) return AttemptResult::noReply;
-  if (replyCount == 0) return AttemptResult::badReply;
-  if (reply.DataSize != payloadSize) return AttemptResult::badReply;
-  if (payloadSize != 0 &&
-      (reply.Data == nullptr || std::memcmp(reply.Data, echoPayload, payloadSize) != 0)) {
-    return AttemptResult::badReply;
-  }
-  return AttemptResult::goodReply;
-}
-
-void ProbeTally::record(AttemptResult result, std::uint32_t rttMs, std::uint32_t rttUs) {
-  ++attemptCount;
-  if (result == AttemptResult::noReply) return;
-  if (result == AttemptResult::goodReply) {
-    ++goodReplyCount;
-  } else {
-    ++badReplyCount;
-  }
-  const std::uint32_t replies = goodReplyCount + badReplyCount;
-  if (rttMs < minRttMs) minRttMs = rttMs;
-  if (rttMs > maxRttMs) maxRttMs = rttMs;
-  meanRttMs = (static_cast<double>(replies - 1) * meanRttMs + static_cast<double>(rttMs)) /
-              static_cast<double>(replies);
-  if (rttUs < minRttUs) minRttUs = rttUs;
-  if (rttUs > maxRttUs) maxRttUs = rttUs;
-  sumRttUs += rttUs;
-}
-
-Verdict judge(const ProbeTally& tally) {
-  // A target that replied, if only with wrong data, did reply: it is
-  // invalid, not unreachable.
-  if (tally.badReplyCount != 0) return Verdict::invalidData;
-  if (tally.goodReplyCount == 0) return Verdict::unreachable;
-  return Verdict::good;
+  return attemptOf(failureOf(reply, replyCount, payloadSize));
 }
 
 namespace {
 
 static_assert(kMaxPayloadSize <= kLargestRequest);
 
-// Which reply lines would name the target with its reverse name now.
-bool wantsReverseName(const ProbeJob& job, Verdict verdict) {
-  if (job.kind != TargetKind::address || verdict == Verdict::unreachable) return false;
-  if (settings.verbose.load(std::memory_order_relaxed) == 0) return false;
-  // Under /json every such target's object carries the name.
-  if (settings.json.load(std::memory_order_relaxed) != 0) return true;
-  const auto& flag = verdict == Verdict::good ? settings.reportSuccesses : settings.reportFailures;
-  return flag.load(std::memory_order_relaxed) != 0;
-}
-
-// Out of line, like reportUntranslated and probeAddress below: a waiting
-// worker's stack holds the frames of the wait alone.
-[[gnu::noinline]] void reportVerdict(const ProbeJob& job, const ProbeTally& tally) {
-  const Verdict verdict = judge(tally);
-  // Look the name up before taking the lock: a slow resolver then holds up
-  // this worker alone, not every line of the run.
+// Out of line, like probeAddress below: a waiting worker's stack holds the
+// frames of the wait alone. The reverse name is looked up before the lock:
+// a slow resolver then holds up this worker alone, not every line of the
+// run.
+[[gnu::noinline]] void report(const ProbeJob& job, TargetResult result, const ProbeTally* tally) {
   char reverseName[kNameBufferSize];
-  const bool haveReverseName = wantsReverseName(job, verdict);
-  if (haveReverseName) reverseLookup(job.address, reverseName);
-
-  const char* knownName = haveReverseName ? reverseName : nullptr;
-  const TargetResult result = verdict == Verdict::good          ? TargetResult::ok
-                              : verdict == Verdict::invalidData ? TargetResult::invalidData
-                              : tally.neverSent()               ? TargetResult::notSent
-                                                                : TargetResult::unreachable;
-  // /json is never turned off again: an object put together before the
-  // lock is still the form due when the lock is held, and the workers then
-  // take turns only for the write.
-  ConsoleLine object(ConsoleLine::held);
-  if (jsonOutput()) writeTargetObject(object, job, result, &tally, knownName);
-
-  ConsoleGuard guard;
-  if (verdict == Verdict::good) {
-    results.okCount.fetch_add(1, std::memory_order_relaxed);
-  } else {
-    results.failedCount.fetch_add(1, std::memory_order_relaxed);
+  const char* known = nullptr;
+  if (wantsReverseName(job, result)) {
+    reverseLookup(job.address, reverseName);
+    known = reverseName;
   }
-  if (object.complete()) {
-    object.write();
-    return;
-  }
-  if (jsonOutput()) {
-    // Every target has its object, whatever /report: says of its line.
-    ConsoleLine line;
-    writeTargetObject(line, job, result, &tally, knownName);
-    return;
-  }
-  ConsoleLine line;
-  switch (verdict) {
-    case Verdict::unreachable:
-      if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
-      line.text(job.label).text(" could not be reached").end();
-      return;
-    case Verdict::invalidData:
-      if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
-      writeTargetLabel(line, job, knownName, reverseLookup);
-      line.text(" replied with invalid data").end();
-      return;
-    case Verdict::good:
-      if (settings.reportSuccesses.load(std::memory_order_relaxed) == 0) return;
-      writeTargetLabel(line, job, knownName, reverseLookup);
-      line.text(" is ok");
-      if (settings.verbose.load(std::memory_order_relaxed) != 0) {
-        if (tally.attemptCount <= 1) {
-          line.text("; RTT = ").real(tally.meanRttMs);
-        } else {
-          line.text("; min/avg/max RTT = ").number(tally.minRttMs).text("/");
-          line.real(tally.meanRttMs).text("/").number(tally.maxRttMs);
-        }
-        line.text(" msec");
-      }
-      line.end();
-      return;
+  while (!reportTarget({job, result, tally, known})) {
+    reverseLookup(job.address, reverseName);
+    known = reverseName;
   }
 }
 
@@ -143,66 +108,85 @@ std::uint32_t retryPauseMs(std::uint32_t tries, const IpAddress& target) {
   return base / 2 + mix % (base / 2 + 1) + 1;
 }
 
-// Sends one echo request and waits for its reply, as icmpSendEcho does,
-// trying again while the request cannot leave this machine. Status is
-// kIpNoResources only when the time-out passed without a send.
-std::uint32_t sendEcho(IcmpHandle handle, const IpAddress& address, std::uint32_t payloadSize,
-                       EchoReply& reply, std::uint8_t* dataArea, std::size_t dataAreaSize,
-                       std::uint32_t timeoutMs) {
+// Sends one echo request and waits for its reply, as the platform's send
+// does, trying again while the request cannot leave this machine. The
+// status is shortage only when the time-out passed without a send.
+std::uint32_t sendEcho(IcmpHandle handle, EchoRequest& request, EchoReply& reply,
+                       std::uint8_t* dataArea, std::size_t dataAreaSize) {
   // A local shortage (a full neighbour table or queue) is no word from the
   // target: try again until the request's time-out, counted from the first
   // try, has passed. The round trip is timed by the send that went out.
   // Sleeps overshoot with thousands of threads, so the clock says what is
   // left, not the sum of the pauses.
-  const std::uint64_t deadline = platform.monotonicMs() + timeoutMs;
-  std::uint32_t leftMs = timeoutMs;
+  const std::uint64_t deadline = platform.threads.monotonicMs() + request.timeoutMs;
   for (std::uint32_t tries = 0;; ++tries) {
-    reply = EchoReply{255, 0, 0, nullptr, 0};
-    const std::uint32_t count =
-        platform.icmpSendEcho(handle, address, echoPayload, static_cast<std::uint16_t>(payloadSize),
-                              &reply, dataArea, dataAreaSize, leftMs);
-    if (reply.Status != kIpNoResources) return count;
-    std::uint64_t now = platform.monotonicMs();
+    reply = EchoReply{};
+    const std::uint32_t count = platform.echo.send(handle, request, reply, dataArea, dataAreaSize);
+    if (reply.status != EchoStatus::shortage) return count;
+    std::uint64_t now = platform.threads.monotonicMs();
     if (now >= deadline) return count;
-    platform.sleepMs(static_cast<std::uint32_t>(
-        std::min<std::uint64_t>(retryPauseMs(tries, address), deadline - now)));
-    now = platform.monotonicMs();
+    platform.threads.sleepMs(static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(retryPauseMs(tries, request.target), deadline - now)));
+    now = platform.threads.monotonicMs();
     // No try with nothing left to wait for: it could only time out.
     if (now >= deadline) return count;
-    leftMs = static_cast<std::uint32_t>(deadline - now);
+    request.timeoutMs = static_cast<std::uint32_t>(deadline - now);
   }
 }
 
-[[gnu::noinline]] void reportUntranslated(const ProbeJob& job) {
-  ConsoleGuard guard;
-  results.failedCount.fetch_add(1, std::memory_order_relaxed);
-  if (jsonOutput()) {
-    ConsoleLine line;
-    writeTargetObject(line, job, TargetResult::notTranslated, nullptr);
-  } else {
-    ConsoleLine().text(job.label).text(" could not be translated").end();
+// Who sent the ICMP error that a status stands for; family 0 for the rest.
+IpAddress errorSender(const EchoReply& reply) {
+  const bool error = reply.status >= EchoStatus::netUnreachable && !heldHere(reply.status);
+  return error ? reply.from : IpAddress{0};
+}
+
+// One request, once /rate: lets it leave, and its reply, in the tally.
+void probeOnce(IcmpHandle handle, const IpAddress& address, const RequestShape& shape,
+               std::uint32_t timeoutMs, ProbeTally& tally) {
+  // One read of the size per attempt: the request and the check of its
+  // reply must agree even if /size: changes meanwhile.
+  const std::uint32_t payloadSize = settings.payloadSize.load(std::memory_order_relaxed);
+  std::uint8_t replyData[kMaxPayloadSize];
+  awaitRequestTurn();
+  EchoRequest request{address, echoPayload, static_cast<std::uint16_t>(payloadSize), timeoutMs,
+                      requestOptions(shape, address)};
+  EchoReply reply;
+  const std::uint32_t replyCount = sendEcho(handle, request, reply, replyData, sizeof replyData);
+  if (reply.requestLeft) {
+    ++tally.sentCount;
+  } else if (reply.status == EchoStatus::shortage || reply.status == EchoStatus::notSent) {
+    ++tally.shortageCount;
   }
+  const FailureReason failure = failureOf(reply, replyCount, payloadSize);
+  tally.record(attemptOf(failure), reply.roundTripMs, reply.roundTripUs);
+  if (failure != FailureReason::none) tally.recordFailure(failure, errorSender(reply));
+}
+
+// Half as long again as `ms`, short of the 32-bit signed range that a
+// time-out keeps to everywhere else.
+std::uint32_t longerWait(std::uint32_t ms) {
+  constexpr std::uint64_t kMaxMs = 0x7FFFFFFFu;
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(ms + std::uint64_t{ms} / 2, kMaxMs));
 }
 
 // The requests to one target, in a frame apart from the one that reports:
 // a waiting worker's stack then holds the deeper of the two, not both.
-[[gnu::noinline]] ProbeTally probeAddress(const IpAddress& address) {
+[[gnu::noinline]] ProbeTally probeAddress(const IpAddress& address, const RequestShape& shape) {
   ProbeTally tally;
-  const IcmpHandle handle = platform.icmpCreate(address.family);
-  while (tally.attemptCount < settings.echoCount.load(std::memory_order_relaxed)) {
-    // One read of the size per attempt: the request and the check of its
-    // reply must agree even if /size: changes meanwhile.
-    const std::uint32_t payloadSize = settings.payloadSize.load(std::memory_order_relaxed);
-    std::uint8_t replyData[kMaxPayloadSize];
-    EchoReply reply;
-    const std::uint32_t replyCount =
-        sendEcho(handle, address, payloadSize, reply, replyData, sizeof replyData,
-                 settings.timeoutMs.load(std::memory_order_relaxed));
-    if (reply.Status != kIpNoResources) ++tally.sentCount;
-    tally.record(classifyAttempt(reply, replyCount, payloadSize), reply.RoundTripTime,
-                 reply.RoundTripTimeUs);
+  const IcmpHandle handle = platform.echo.open(address.family);
+  for (std::uint32_t i = 0; i < settings.echoCount.load(std::memory_order_relaxed); ++i) {
+    probeOnce(handle, address, shape, settings.timeoutMs.load(std::memory_order_relaxed), tally);
   }
-  platform.icmpClose(handle);
+  // /retry: one after another while no request has had a good reply; none
+  // after /times:0, which asked for no request at all.
+  std::uint32_t waitMs = settings.timeoutMs.load(std::memory_order_relaxed);
+  for (std::uint32_t i = 0; tally.attemptCount != 0 && tally.goodReplyCount == 0 &&
+                            i < settings.retryCount.load(std::memory_order_relaxed);
+       ++i) {
+    waitMs = longerWait(waitMs);
+    probeOnce(handle, address, shape, waitMs, tally);
+  }
+  platform.echo.close(handle, address.family);
   // A target none of whose requests left was never asked: that is ours to
   // say, apart from the silent targets.
   if (tally.neverSent()) {
@@ -216,26 +200,24 @@ std::uint32_t sendEcho(IcmpHandle handle, const IpAddress& address, std::uint32_
 void probeTarget(void* argument) {
   ProbeJob& job = *static_cast<ProbeJob*>(argument);
   if (job.kind == TargetKind::hostName) {
-    if (!resolveHostName(job.label.c_str(), job.address.family, job.address)) {
-      reportUntranslated(job);
+    const std::uint8_t asked = job.address.family;
+    if (!resolveHostName(job.label.c_str(), asked, job.address)) {
+      report(job, TargetResult::notTranslated, nullptr);
       return;
     }
+    // Either family was allowed: the name is the address it resolved to.
+    if (asked == kFamilyAny) job.familyMissing = !echoFamilyUsable(job.address.family);
   }
   // No request can leave for this family here: the target fails unsent.
-  const ProbeTally tally = job.familyMissing ? ProbeTally{} : probeAddress(job.address);
-  reportVerdict(job, tally);
+  ProbeTally tally;
+  if (job.familyMissing) {
+    tally.recordFailure(FailureReason::notSent, IpAddress{0});
+  } else {
+    tally = probeAddress(job.address, job.shape);
+  }
+  report(job, resultOf(tally), &tally);
 }
 
-void reportUnprobedTarget(const ProbeJob& job) {
-  ConsoleGuard guard;
-  results.failedCount.fetch_add(1, std::memory_order_relaxed);
-  if (jsonOutput()) {
-    ConsoleLine line;
-    writeTargetObject(line, job, TargetResult::unreachable, nullptr);
-    return;
-  }
-  if (settings.reportFailures.load(std::memory_order_relaxed) == 0) return;
-  ConsoleLine().text(job.label).text(" could not be reached").end();
-}
+void reportUnprobedTarget(const ProbeJob& job) { report(job, TargetResult::notSent, nullptr); }
 
 }  // namespace fanecho

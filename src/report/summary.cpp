@@ -73,11 +73,11 @@ void reportUnsentRequests() {
                        (targets == 1 ? " target" : " targets") +
                        " could not leave this machine before their time-out; those targets were "
                        "counted as failed without being asked.";
-  if (const char* problem = platform.localSendProblem()) notice.append(" ").append(problem);
+  if (const char* problem = platform.echo.localSendProblem()) notice.append(" ").append(problem);
   notice.append(
       " /interval:<ms> starts the targets that far apart (/interval:1: 10000 targets over "
       "about 10 s), so fewer requests are on their way at once.\n");
-  platform.writeErr(notice.data(), notice.size());
+  platform.console.writeErr(notice.data(), notice.size());
 }
 
 }  // namespace fanecho

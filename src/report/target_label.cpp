@@ -55,9 +55,15 @@ std::size_t formatAddress(const IpAddress& address, char (&text)[kAddressTextSiz
   return length;
 }
 
-void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const char* reverseName,
-                      ReverseLookup lookup) {
-  line.text(job.label);
+std::string addressLabel(const IpAddress& address, std::string_view zone) {
+  char text[kAddressTextSize];
+  std::string label(text, formatAddress(address, text));
+  if (!zone.empty()) label.append("%").append(zone);
+  return label;
+}
+
+void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const char* reverseName) {
+  line.outside(job.label);
   if (settings.verbose.load(std::memory_order_relaxed) == 0) return;
   if (job.kind == TargetKind::hostName) {
     char text[kAddressTextSize];
@@ -65,15 +71,10 @@ void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const char* revers
     line.text(" (").text(std::string_view(text, length)).text(")");
     return;
   }
-  char nameBuffer[kNameBufferSize];
-  if (reverseName == nullptr) {
-    lookup(job.address, nameBuffer);
-    reverseName = nameBuffer;
-  }
-  if (reverseName[0] == '\0') {
+  if (reverseName == nullptr || reverseName[0] == '\0') {
     line.text(" (?)");
   } else {
-    line.text(" (").text(reverseName).text(")");
+    line.text(" (").outside(reverseName).text(")");
   }
 }
 

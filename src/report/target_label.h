@@ -3,15 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "common/console.h"
 #include "common/run_settings.h"
 
 namespace fanecho {
-
-// Fills `name` (kNameBufferSize bytes) with the host name of an address, or
-// the empty text; the probe layer's reverseLookup.
-using ReverseLookup = int (*)(const IpAddress& address, char* name);
 
 // The longest address text with its NUL: an IPv6 address with an IPv4 tail.
 inline constexpr std::size_t kAddressTextSize = 46;
@@ -22,11 +20,13 @@ inline constexpr std::size_t kAddressTextSize = 46;
 // dotted tail). Returns the length, without the NUL.
 std::size_t formatAddress(const IpAddress& address, char (&text)[kAddressTextSize]);
 
+// An address target's label: dotted IPv4, or IPv6 in RFC 5952 form with its
+// zone as typed.
+std::string addressLabel(const IpAddress& address, std::string_view zone = {});
+
 // Writes the label, and in verbose mode its address part: the resolved
 // address of a host name, or the reverse name of a pattern address, which
-// the caller may have looked up already (null: look it up here through
-// `lookup`). The caller holds consoleLock.
-void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const char* reverseName,
-                      ReverseLookup lookup);
+// the caller has looked up ("?" when none was found).
+void writeTargetLabel(ConsoleLine& line, const ProbeJob& job, const char* reverseName);
 
 }  // namespace fanecho

@@ -16,15 +16,22 @@
 #                 neighbour entry, not one for each target
 #   10.3.0.0/16   an unreachable route: sending fails at once
 #   10.4.0.0/16   routed via NAMEp, which answers with ICMP destination
-#                 unreachable: the error arrives from the network
+#                 unreachable: the error arrives from the network, as many
+#                 as are asked for (an nftables reject where nft is installed,
+#                 else an unreachable route, which answers 5 at once and
+#                 then one a second)
 #   10.5.0.0/24   the veth to NAMEp (10.5.0.1 on our side). NAMEp holds
-#                 10.5.0.2-15, its kernel ignores echo requests and
+#                 10.5.0.2-22, its kernel ignores echo requests and
 #                 fanecho_responder answers instead (without --responder
 #                 nobody does):
 #                   .2 normal     .3 corrupt    .4 truncate   .5 duplicate
 #                   .6 late:1500  .7 delay:200  .8 wrong-id   .9 wrong-seq
 #                   .10 foreign   .11 no rule (silent)        .12 alternate:300
 #                   .13 bad-checksum  .14 impostor  .15 pad
+#                   .16 forge:10.5.0.11   .17 forge-error:10.5.0.7
+#                   .18 misquote  .19 long  .20 long-bad-checksum
+#                   .21, .22 every-third (each answers every third request
+#                   of one socket: one case each, so no count is left over)
 #   10.6.0.0/16   routed via NAMEp, where the whole block is local and
 #                 fanecho_responder answers every address: thousands of
 #                 slow hosts. 10.6.255.0/24 delay:200, the rest delay:1000
@@ -35,12 +42,26 @@
 #   10.8.0.0/16   routed via NAMEa (10.80.0.2) over veth3, which tbf shapes
 #                 to 20 Mbit/s with a 64 KiB queue: a slow uplink whose
 #                 queue a burst overflows.
+#   10.11.0.0/16  routed via NAMEp, which forwards it to NAMEa over veth4,
+#                 whose MTU (296) is below that of a full request (328
+#                 bytes): a narrow link a router must fragment for. NAMEa
+#                 holds the whole block and answers.
 #   10.9.0.0/16   behind a redirecting gateway: veth2 (10.10.0.1/24) joins
 #                 a bridge in NAMEr with NAMEg (10.10.0.2) and NAMEr itself
 #                 (10.10.0.3). Our route goes via NAMEg, which forwards to
 #                 NAMEr on the same segment and sends us ICMP redirects;
 #                 we ignore them (accept_redirects=0), as hardened hosts
 #                 do. NAMEr holds the whole block and answers.
+#   10.13.0.0/16  no route at all: sending fails at once (ENETUNREACH)
+#   10.14.0.0/16  routed via NAMEp, but an nftables output rule here drops
+#                 what is sent there: sending fails with EPERM (only where
+#                 nft is installed; else no route)
+#   10.15.0.0/16  routed via NAMEp, which answers ICMP destination
+#                 unreachable, communication administratively prohibited
+#                 (code 13): an nftables reject where nft is installed,
+#                 else a prohibit route
+#   10.16.0.0/16  routed via NAMEp, which answers ICMP port unreachable
+#                 (an nftables reject; without nft as 10.15.0.0/16)
 #
 # IPv6 (addresses added with nodad, so they work at once):
 #
@@ -49,12 +70,19 @@
 #   fd00:3::/64   an unreachable route: sending fails at once
 #   fd00:4::/64   routed via NAMEp, which answers destination unreachable
 #   fd00:5::/64   the veth to NAMEp (fd00:5::1 ours); NAMEp holds
-#                 fd00:5::2-f, its kernel ignores echo requests and
+#                 fd00:5::2-12, its kernel ignores echo requests and
 #                 fanecho_responder answers as for 10.5.0.x (::2 normal,
-#                 ::3 corrupt, ::4 truncate, ::5 duplicate, ::8 wrong-id,
-#                 ::9 wrong-seq, ::a foreign, ::e impostor, ::f pad)
+#                 ::3 corrupt, ::4 truncate, ::5 duplicate, ::7 delay:200,
+#                 ::8 wrong-id, ::9 wrong-seq, ::a foreign, ::e impostor,
+#                 ::f pad, ::10 forge:fd00:5::b, ::11 forge-error:fd00:5::7,
+#                 ::12 misquote)
 #   fd00:7::/64   routed via NAMEa (fd00:70::2 over veth1), which holds the
 #                 whole block as local and answers
+#   fd00:9::/64   behind the redirecting gateway as 10.9.0.0/16 (fd00:10::1
+#                 ours on veth2, NAMEg fd00:10::2, NAMEr fd00:10::3, which
+#                 holds the whole block): two hops
+#   fd00:d::/64   no route at all
+#   fd00:e::/64   routed via NAMEp, dropped by the output rule as 10.14.0.0/16
 #
 # With dnsmasq installed, a name server runs on 127.0.0.53 with the names
 # host-N.fanecho.test (N = 0 to 1999) for 10.1.20.0 onwards, and their
@@ -86,9 +114,13 @@ responder_rules() {
   echo 10.5.0.2=normal 10.5.0.3=corrupt 10.5.0.4=truncate 10.5.0.5=duplicate \
     10.5.0.6=late:1500 10.5.0.7=delay:200 10.5.0.8=wrong-id 10.5.0.9=wrong-seq \
     10.5.0.10=foreign 10.5.0.12=alternate:300 10.5.0.13=bad-checksum 10.5.0.14=impostor \
-    10.5.0.15=pad 10.6.0.0/16=delay:1000 10.6.255.0/24=delay:200 \
+    10.5.0.15=pad 10.5.0.16=forge:10.5.0.11 10.5.0.17=forge-error:10.5.0.7 10.5.0.18=misquote \
+    10.5.0.19=long 10.5.0.20=long-bad-checksum 10.5.0.21=every-third 10.5.0.22=every-third \
+    10.6.0.0/16=delay:1000 10.6.255.0/24=delay:200 \
     fd00:5::2=normal fd00:5::3=corrupt fd00:5::4=truncate fd00:5::5=duplicate \
-    fd00:5::8=wrong-id fd00:5::9=wrong-seq fd00:5::a=foreign fd00:5::e=impostor fd00:5::f=pad
+    fd00:5::7=delay:200 fd00:5::8=wrong-id fd00:5::9=wrong-seq fd00:5::a=foreign \
+    fd00:5::e=impostor fd00:5::f=pad fd00:5::10=forge:fd00:5::b \
+    fd00:5::11=forge-error:fd00:5::7 fd00:5::12=misquote
 }
 
 write_name_files() {
@@ -155,14 +187,39 @@ up() {
   ip -n "$name" link set veth0 up
   ip -n "$peer" link set lo up
   local host
-  for host in $(seq 2 15); do ip -n "$peer" addr add "10.5.0.$host/24" dev veth0; done
+  for host in $(seq 2 22); do ip -n "$peer" addr add "10.5.0.$host/24" dev veth0; done
   ip -n "$peer" link set veth0 up
   ip netns exec "$peer" sysctl -qw net.ipv4.icmp_echo_ignore_all=1
   # The peer as a router that knows no way on: its errors come back at once
-  # and unthrottled.
-  ip -n "$name" route add 10.4.0.0/16 via 10.5.0.2
-  ip -n "$peer" route add unreachable 10.4.0.0/16
-  ip netns exec "$peer" sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0
+  # and unthrottled. An unreachable route's errors draw on a bucket per
+  # sender (5 at once, then one a second: net.ipv4.route.error_burst and
+  # error_cost, one pair for the whole machine), so a second run within
+  # seconds lost some; a forward rule that rejects draws only on the
+  # namespace's own ICMP budget (icmp_ratelimit per host, icmp_msgs_per_sec
+  # and icmp_msgs_burst for all, ICMPv6 errors included), which is set here.
+  local block
+  for block in 10.4 10.15 10.16; do ip -n "$name" route add "$block.0.0/16" via 10.5.0.2; done
+  if command -v nft >/dev/null; then
+    ip -n "$peer" link add ifb0 type ifb
+    ip -n "$peer" link set ifb0 up
+    for block in 10.4 10.15 10.16; do ip -n "$peer" route add "$block.0.0/16" dev ifb0; done
+    ip netns exec "$peer" nft -f - <<'EOF'
+table ip fanecho_world {
+  chain forward {
+    type filter hook forward priority 0; policy accept;
+    ip daddr 10.4.0.0/16 reject with icmp type host-unreachable
+    ip daddr 10.15.0.0/16 reject with icmp type admin-prohibited
+    ip daddr 10.16.0.0/16 reject with icmp type port-unreachable
+  }
+}
+EOF
+  else
+    ip -n "$peer" route add unreachable 10.4.0.0/16
+    ip -n "$peer" route add prohibit 10.15.0.0/16
+    ip -n "$peer" route add prohibit 10.16.0.0/16
+  fi
+  ip netns exec "$peer" sysctl -qw net.ipv4.ip_forward=1 net.ipv4.icmp_ratelimit=0 \
+    net.ipv4.icmp_msgs_per_sec=100000 net.ipv4.icmp_msgs_burst=100000
   ip -n "$name" route add 10.6.0.0/16 via 10.5.0.2
   ip -n "$peer" route add local 10.6.0.0/16 dev lo
 
@@ -185,6 +242,17 @@ up() {
   done
   ip -n "$name" route add 10.7.0.0/16 dev veth1
   ip -n "$name" route add 10.8.0.0/16 via 10.80.0.2 dev veth3
+
+  # Narrow link behind the peer.
+  ip -n "$peer" link add veth4 type veth peer name veth4 netns "$link"
+  ip -n "$peer" link set veth4 mtu 296 up
+  ip -n "$link" link set veth4 mtu 296 up
+  ip -n "$peer" addr add 10.110.0.1/24 dev veth4
+  ip -n "$link" addr add 10.110.0.2/24 dev veth4
+  ip -n "$link" route add local 10.11.0.0/16 dev lo
+  ip -n "$link" route add 10.5.0.0/24 via 10.110.0.1
+  ip -n "$peer" route add 10.11.0.0/16 via 10.110.0.2
+  ip -n "$name" route add 10.11.0.0/16 via 10.5.0.2
 
   # Redirecting gateway on a bridged segment.
   ip netns add "$gateway"
@@ -212,7 +280,22 @@ up() {
   ip netns exec "$name" sysctl -qw net.ipv4.conf.veth2.accept_redirects=0
   ip -n "$name" route add 10.9.0.0/16 via 10.10.0.2
 
-  up_ipv6 "$name" "$peer" "$link"
+  up_ipv6 "$name" "$peer" "$link" "$gateway" "$router"
+
+  # A firewall of this machine that refuses what is sent.
+  if command -v nft >/dev/null; then
+    ip -n "$name" route add 10.14.0.0/16 via 10.5.0.2
+    ip -n "$name" -6 route add fd00:e::/64 via fd00:5::2
+    ip netns exec "$name" nft -f - <<'EOF'
+table inet fanecho_world {
+  chain output {
+    type filter hook output priority 0; policy accept;
+    ip daddr 10.14.0.0/16 drop
+    ip6 daddr fd00:e::/64 drop
+  }
+}
+EOF
+  fi
 
   write_name_files "$name"
   if command -v dnsmasq >/dev/null; then start_name_server "$name" "$state"; fi
@@ -246,15 +329,16 @@ up() {
 }
 
 up_ipv6() {
-  local name=$1 peer=$2 link=$3 host
+  local name=$1 peer=$2 link=$3 gateway=$4 router=$5 host
   ip -n "$name" addr add fd00:1::1/64 dev lo nodad
   ip -n "$name" -6 route add local fd00:1::/64 dev lo
   ip -n "$name" addr add fd00:2::1/64 dev ifb0 nodad
   ip -n "$name" -6 route add unreachable fd00:3::/64
   ip -n "$name" addr add fd00:5::1/64 dev veth0 nodad
-  for host in 2 3 4 5 6 7 8 9 a b c d e f; do
+  for host in 2 3 4 5 6 7 8 9 a b c d e f 10 11 12; do
     ip -n "$peer" addr add "fd00:5::$host/64" dev veth0 nodad
   done
+  # ICMPv6 errors draw on the namespace's net.ipv4.icmp_msgs_* budget too.
   ip netns exec "$peer" sysctl -qw net.ipv6.icmp.echo_ignore_all=1 \
     net.ipv6.conf.all.forwarding=1 net.ipv6.icmp.ratelimit=0
   ip -n "$name" -6 route add fd00:4::/64 via fd00:5::2
@@ -263,6 +347,16 @@ up_ipv6() {
   ip -n "$link" addr add fd00:70::2/64 dev veth1 nodad
   ip -n "$link" -6 route add local fd00:7::/64 dev lo
   ip -n "$name" -6 route add fd00:7::/64 via fd00:70::2
+  # Two hops, as 10.9.0.0/16, and its redirects ignored too.
+  ip netns exec "$name" sysctl -qw net.ipv6.conf.all.accept_redirects=0 \
+    net.ipv6.conf.default.accept_redirects=0 net.ipv6.conf.veth2.accept_redirects=0
+  ip -n "$name" addr add fd00:10::1/64 dev veth2 nodad
+  ip -n "$gateway" addr add fd00:10::2/64 dev veth0 nodad
+  ip -n "$router" addr add fd00:10::3/64 dev br0 nodad
+  ip netns exec "$gateway" sysctl -qw net.ipv6.conf.all.forwarding=1
+  ip -n "$gateway" -6 route add fd00:9::/64 via fd00:10::3
+  ip -n "$router" -6 route add local fd00:9::/64 dev lo
+  ip -n "$name" -6 route add fd00:9::/64 via fd00:10::2
 }
 
 # A real DNS server with a few thousand names, in the foreground so that

@@ -281,8 +281,8 @@ with open(sys.argv[1], "w") as drawn:
 # Runs fanecho in the world; the output lands in $work/out, CRs removed
 # (under --tty: the screen as the terminal shows it at the end).
 run_fanecho() {
-  local as_nobody=$1 nofile=$2
-  shift 2
+  local as_nobody=$1 nofile=$2 nproc=$3 inherit=$4
+  shift 4
   local -a command=(ip netns exec "$world")
   local program=$binary
   if ((as_nobody)); then
@@ -290,6 +290,12 @@ run_fanecho() {
     program=$work/bin/$(basename "$binary")
   fi
   [[ -n $nofile ]] && command+=(prlimit "--nofile=$nofile:$nofile")
+  [[ -n $nproc ]] && command+=(prlimit "--nproc=$nproc:$nproc")
+  if [[ -n $inherit ]]; then
+    # shellcheck disable=SC2016
+    command+=(bash -c 'for ((fd = 3; fd < 3 + $1; fd++)); do eval "exec $fd</dev/null"; done
+      shift; exec "$@"' inherit "$inherit")
+  fi
   command+=("${runner_words[@]}" "$program" "$@")
   if [[ -n ${tty_re-} ]]; then
     # Standard output and error share a pseudo-terminal; script(1) passes
@@ -324,6 +330,10 @@ run_fanecho() {
 #   --json        every line must be one JSON object
 #   --rtt MIN-MAX range of every round-trip figure, in ms
 #   --nofile N    limit on open files
+#   --inherit N   N descriptors more than the standard three open when
+#                 fanecho starts, as a parent may leave them
+#   --nproc N     limit on processes (threads count) of the user it runs as
+#   --native      skip the case under --runner
 #   --help-at L   the help starts at line L; EXPECTED shows it as <help>
 #   --ordered     compare the output in order
 #   --match       EXPECTED lines are extended regular expressions
@@ -336,13 +346,14 @@ run_fanecho() {
 #   --no-stderr   nothing is written to standard error
 #   --resolv TEXT the namespace's resolv.conf for this case
 #   --needs PROG  skip the case where PROG is not installed
+#   --before CMD  run CMD before the case
 #   --after CMD   run CMD after the case, whatever its outcome
 t() {
   local name=$1
   shift
-  local rc="" as_nobody=0 range="" only="" within="" rtt="" nofile="" help_at="" ordered=0
-  local at_least="" json=0
-  local match=0 stderr_re="" stdout_to="" resolv="" needs="" after="" tty_re="" no_stderr=0
+  local rc="" as_nobody=0 range="" only="" within="" rtt="" nofile="" nproc="" help_at="" ordered=0
+  local at_least="" json=0 inherit="" native=0
+  local match=0 stderr_re="" stdout_to="" resolv="" needs="" before="" after="" tty_re="" no_stderr=0
   while [[ $1 != -- ]]; do
     case $1 in
       --match) match=1; shift ;;
@@ -352,6 +363,7 @@ t() {
       --no-stderr) no_stderr=1; shift ;;
       --resolv) resolv=$2; shift 2 ;;
       --needs) needs=$2; shift 2 ;;
+      --before) before=$2; shift 2 ;;
       --after) after=$2; shift 2 ;;
       --rc) rc=$2; shift 2 ;;
       --nobody) as_nobody=1; shift ;;
@@ -362,6 +374,9 @@ t() {
       --json) json=1; shift ;;
       --rtt) rtt=$2; shift 2 ;;
       --nofile) nofile=$2; shift 2 ;;
+      --inherit) inherit=$2; shift 2 ;;
+      --nproc) nproc=$2; shift 2 ;;
+      --native) native=1; shift ;;
       --help-at) help_at=$2; shift 2 ;;
       --ordered) ordered=1; shift ;;
       *) echo "case $name: unknown option $1" >&2; exit 2 ;;
@@ -373,6 +388,11 @@ t() {
   if [[ -n $only && $only != "$mode" ]]; then
     cat >/dev/null
     echo "skip  $name ($only mode only)"
+    return
+  fi
+  if ((native)) && [[ -n $runner ]]; then
+    cat >/dev/null
+    echo "skip  $name (not under a runner)"
     return
   fi
   if [[ -n $needs ]] && ! command -v "$needs" >/dev/null; then
@@ -389,9 +409,10 @@ t() {
     cp "$resolv_file" "$work/resolv.saved"
     printf '%s\n' "$resolv" >"$resolv_file"
   fi
+  [[ -n $before ]] && eval "$before"
   local start status elapsed
   start=$(now_ms)
-  run_fanecho "$as_nobody" "$nofile" "$@"
+  run_fanecho "$as_nobody" "$nofile" "$nproc" "$inherit" "$@"
   status=$?
   elapsed=$(($(now_ms) - start))
   [[ -n $range ]] && set_icmp_mode "$world" "$mode"
@@ -498,13 +519,15 @@ if ((!list_only)); then
   # A surrogate and an overlong form, neither of them UTF-8, on the second line.
   printf 'a"b\\c\td\001\037\177\377\303 \303\251\n\355\240\200\300\257\n' >"$work/odd-names.txt"
   printf '10.1.0.1\nanswer-one\n' >"$work/two-targets.txt"
+  # A line that would retitle the terminal, and an argument that would clear it.
+  printf 'bad\033]0;x\007name\n/bad\033[2J\n' >"$work/steering.txt"
   for ((i = 0; i < 2000; i++)); do echo "host-$i.fanecho.test"; done >"$work/dns-names.txt"
 
   # What a bare start costs (wine takes a while): added to every time limit.
   startup_ms=0
   for _ in 1 2; do
     start=$(now_ms)
-    run_fanecho 0 ""
+    run_fanecho 0 "" "" ""
     elapsed=$(($(now_ms) - start))
     ((elapsed > startup_ms)) && startup_ms=$elapsed
   done
@@ -634,10 +657,38 @@ t unreachable.icmp_error --within 4 -- /report:all /timeout:10 10.4.0.1-3 <<'EOF
 
 none of the 3 machines are ok
 EOF
+# As many errors as requests, however many rows asked before: an error
+# that the router's rate limits swallow would cost this row its time-out.
+t unreachable.icmp_errors_many --within 4 -- /report:all /timeout:10 10.4.1.1-40 < <(
+  lines 10.4.1 1 40 " could not be reached"
+  printf '\nnone of the 40 machines are ok\n'
+)
 t unreachable.counted --within 4 -- /report:error /timeout:10 10.3.0.1 10.1.0.1 <<'EOF'
 10.3.0.1 could not be reached
 
 #machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+
+# A request the kernel refused here never left: an unreachable route
+# (EHOSTUNREACH), no route (ENETUNREACH), a firewall of this machine
+# (EPERM). Such a target is unreachable with nothing sent, at once, and no
+# notice, which is for shortages that may pass.
+t unreachable.refused_json --json --no-stderr --within 4 -- /json /timeout:10 /times:2 10.3.0.1 \
+  10.13.0.1 <<'EOF'
+{"type":"target","target":"10.3.0.1","kind":"address","address":"10.3.0.1","result":"unreachable","reason":"no_route_here","from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"10.13.0.1","kind":"address","address":"10.13.0.1","result":"unreachable","reason":"no_route_here","from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"summary","targets":2,"ok":0,"failed":2,"exit_status":2}
+EOF
+t unreachable.firewall_json --json --no-stderr --within 4 --needs nft -- /json /timeout:10 10.14.0.1 \
+  10.1.0.1 <<'EOF'
+{"type":"target","target":"10.14.0.1","kind":"address","address":"10.14.0.1","result":"unreachable","reason":"blocked_here","from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"summary","targets":2,"ok":1,"failed":1,"exit_status":1}
+EOF
+t unreachable.firewall --within 4 --needs nft -- /report:all /timeout:10 10.14.0.1 <<'EOF'
+10.14.0.1 could not be reached
+
+machine is not ok
 EOF
 
 # Replies that only the responder in the peer namespace gives.
@@ -696,10 +747,41 @@ t responder.bad_checksum -- /report:all /timeout:1 10.5.0.13 <<'EOF'
 
 machine is not ok
 EOF
+# Replies longer than fanecho reads in one piece (428 bytes): one is our
+# reply with data too long, the other is dropped for its checksum.
+t responder.long_replies -- /report:all /timeout:1 10.5.0.19 10.5.0.20 <<'EOF'
+10.5.0.19 replied with invalid data
+10.5.0.20 could not be reached
+
+none of the 2 machines are ok
+EOF
 t responder.impostor -- /report:all /timeout:1 10.5.0.14 <<'EOF'
 10.5.0.14 could not be reached
 
 machine is not ok
+EOF
+# A hostile host that sees one request of the run forges 1089 replies
+# "from" a target that never answers, and 1089 host unreachable errors
+# about a live one, with the identifiers and sequence numbers a sender that
+# counts them would use beside its own: none of them may pass.
+t responder.forged_replies -- /report:all /timeout:1 10.5.0.16 10.5.0.11 <<'EOF'
+10.5.0.16 is ok
+10.5.0.11 could not be reached
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t responder.forged_errors -- /report:all /timeout:2 10.5.0.17 10.5.0.7 <<'EOF'
+10.5.0.17 is ok
+10.5.0.7 is ok
+
+all 2 machines are ok
+EOF
+# An error that quotes our request as sent to another host does not answer
+# for the target: its reply, 500 ms later, does.
+t responder.misquoted_error -- /report:all 10.5.0.18 <<'EOF'
+10.5.0.18 is ok
+
+machine is ok
 EOF
 t responder.foreign_first --within 4 -- /report:all /timeout:10 10.5.0.10 <<'EOF'
 10.5.0.10 is ok
@@ -944,7 +1026,7 @@ t progress.terminal --tty 'fanecho: 2 started, 1 finished: 1 ok, 0 failed; [0-9]
 #machines sent / replied / timed-out = 2 / 1 / 1
 EOF
 t progress.json --json --tty 'fanecho: 0 started' -- /json /progress 10.1.0.1 <<'EOF'
-{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
 {"type":"summary","targets":1,"ok":1,"failed":0,"exit_status":0}
 EOF
 # Standard error not a terminal: nothing written to it.
@@ -961,11 +1043,11 @@ EOF
 # /json: an object for every target whatever /report: says, the summary
 # object last with no empty line before it, the exit status as in text.
 t json.mixed --json -- /json /report:error /verbose /timeout:1 10.1.0.1 10.2.0.1 10.5.0.4 corrupt-host nosuch-host <<'EOF'
-{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","name":null,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
-{"type":"target","target":"10.2.0.1","kind":"address","address":"10.2.0.1","result":"unreachable","sent":1,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
-{"type":"target","target":"10.5.0.4","kind":"address","address":"10.5.0.4","name":null,"result":"invalid_data","sent":1,"good":0,"wrong":1,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
-{"type":"target","target":"corrupt-host","kind":"host_name","address":"10.5.0.3","result":"invalid_data","sent":1,"good":0,"wrong":1,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
-{"type":"target","target":"nosuch-host","kind":"host_name","address":null,"result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","name":null,"result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"10.2.0.1","kind":"address","address":"10.2.0.1","result":"unreachable","reason":"no_response","from":null,"sent":1,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"10.5.0.4","kind":"address","address":"10.5.0.4","name":null,"result":"invalid_data","reason":"wrong_size","from":null,"sent":1,"good":0,"wrong":1,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"corrupt-host","kind":"host_name","address":"10.5.0.3","result":"invalid_data","reason":"wrong_data","from":null,"sent":1,"good":0,"wrong":1,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"nosuch-host","kind":"host_name","address":null,"result":"not_translated","reason":null,"from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
 {"type":"summary","targets":5,"ok":1,"failed":4,"exit_status":1}
 EOF
 t json.messages --json -- /json /bogus 10.1.0 /report:al /include:nosuch.txt /report:ok 10.1.0.1 <<'EOF'
@@ -973,15 +1055,23 @@ t json.messages --json -- /json /bogus 10.1.0 /report:al /include:nosuch.txt /re
 {"type":"message","message":"illegal_address","argument":"10.1.0","text":"illegal IP address"}
 {"type":"message","message":"expected_report_value","argument":"/report:al","text":"expected all, ok or error"}
 {"type":"message","message":"file_not_found","file":"nosuch.txt","text":"file nosuch.txt not found"}
-{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
 {"type":"summary","targets":1,"ok":1,"failed":0,"exit_status":0}
 EOF
 # Names from a file with a quote, a back-slash, control characters, DEL,
 # bytes that are not UTF-8 and one UTF-8 letter.
 t json.odd_names --json -- /json /include:odd-names.txt <<'EOF'
-{"type":"target","target":"a\"b\\c\td\u0001\u001f\u007f\u00ff\u00c3 é","kind":"host_name","address":null,"result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
-{"type":"target","target":"\u00ed\u00a0\u0080\u00c0\u00af","kind":"host_name","address":null,"result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"a\"b\\c\td\u0001\u001f\u007f\u00ff\u00c3 é","kind":"host_name","address":null,"result":"not_translated","reason":null,"from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"\u00ed\u00a0\u0080\u00c0\u00af","kind":"host_name","address":null,"result":"not_translated","reason":null,"from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
 {"type":"summary","targets":2,"ok":0,"failed":2,"exit_status":2}
+EOF
+
+# Text from outside reaches the terminal with its control bytes as "?".
+t names.control_bytes -- /include:steering.txt <<'EOF'
+bad?]0;x?name could not be translated
+invalid control argument /bad?[2J; try fanecho /? for more help
+
+machine is not ok
 EOF
 
 # IPv6 after /ip:6 and /ip:any: answering (local on lo, and a routed block
@@ -1001,14 +1091,30 @@ fd00:5::b could not be reached
 
 #machines sent / replied / timed-out = 9 / 5 / 4
 EOF
+# Refused here, as for IPv4: an unreachable route, no route, a link-local
+# address without a zone (EINVAL), a firewall. The kernel says nothing of
+# the firewall's drop to an ICMPv6 datagram socket: there the request
+# counts as sent and waits for its time-out.
+t ipv6.refused_json --json --no-stderr --within 4 -- /json /timeout:10 /ip:6 fd00:3::1 fd00:d::1 \
+  fe80::1 <<'EOF'
+{"type":"target","target":"fd00:3::1","kind":"address","address":"fd00:3::1","family":6,"result":"unreachable","reason":"no_route_here","from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"fd00:d::1","kind":"address","address":"fd00:d::1","family":6,"result":"unreachable","reason":"no_route_here","from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"fe80::1","kind":"address","address":"fe80::1","family":6,"result":"unreachable","reason":"no_route_here","from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"summary","targets":3,"ok":0,"failed":3,"exit_status":2}
+EOF
+t ipv6.firewall_json --json --no-stderr --within 4 --needs nft --only raw -- /json /timeout:10 /ip:6 \
+  fd00:e::1 <<'EOF'
+{"type":"target","target":"fd00:e::1","kind":"address","address":"fd00:e::1","family":6,"result":"unreachable","reason":"blocked_here","from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"summary","targets":1,"ok":0,"failed":1,"exit_status":2}
+EOF
 t ipv6.names --json -- /json /verbose /ip:6 answer-one v6-only fd00:1:0::0010 /ip:any dual-far \
   answer-two /ip:4 v6-only <<'EOF'
-{"type":"target","target":"answer-one","kind":"host_name","address":"fd00:1::10","family":6,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
-{"type":"target","target":"v6-only","kind":"host_name","address":"fd00:1::20","family":6,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
-{"type":"target","target":"fd00:1::10","kind":"address","address":"fd00:1::10","family":6,"name":"answer-one","result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
-{"type":"target","target":"dual-far","kind":"host_name","address":"fd00:7::10","family":6,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
-{"type":"target","target":"answer-two","kind":"host_name","address":"10.1.0.11","family":4,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
-{"type":"target","target":"v6-only","kind":"host_name","address":null,"family":4,"result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"answer-one","kind":"host_name","address":"fd00:1::10","family":6,"result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"v6-only","kind":"host_name","address":"fd00:1::20","family":6,"result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"fd00:1::10","kind":"address","address":"fd00:1::10","family":6,"name":"answer-one","result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"dual-far","kind":"host_name","address":"fd00:7::10","family":6,"result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"answer-two","kind":"host_name","address":"10.1.0.11","family":4,"result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"v6-only","kind":"host_name","address":null,"family":4,"result":"not_translated","reason":null,"from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
 {"type":"summary","targets":6,"ok":5,"failed":1,"exit_status":1}
 EOF
 # ICMPv6 replies the way broken hosts give them: only exact ones count.
@@ -1024,6 +1130,23 @@ fd00:5::e could not be reached
 fd00:5::f replied with invalid data
 
 #machines sent / replied / timed-out = 9 / 3 / 6
+EOF
+t ipv6.forged_replies -- /report:all /timeout:1 /ip:6 fd00:5::10 fd00:5::b <<'EOF'
+fd00:5::10 is ok
+fd00:5::b could not be reached
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t ipv6.forged_errors -- /report:all /timeout:2 /ip:6 fd00:5::11 fd00:5::7 <<'EOF'
+fd00:5::11 is ok
+fd00:5::7 is ok
+
+all 2 machines are ok
+EOF
+t ipv6.misquoted_error -- /report:all /ip:6 fd00:5::12 <<'EOF'
+fd00:5::12 is ok
+
+machine is ok
 EOF
 # Ten thousand IPv6 targets and one more: the limit and its line are the
 # same, and no raw socket's buffer fills with the others' replies before
@@ -1055,6 +1178,13 @@ t many.limit --within 30 -- /report:error 10.1.0-39.0-255 answer-one < <(
   echo "too many addresses; ignoring answer-one"
   printf '\nall 10000 machines are ok\n'
 )
+# Two thousand sockets waiting at once, each with an identifier no other
+# socket has: a reply the kernel handed to another socket with the same
+# identifier would leave its target unreachable.
+t many.waiting_at_once -- /report:error /timeout:4 10.6.248-255.0-249 <<'EOF'
+
+all 2000 machines are ok
+EOF
 # Far more waiting workers than open files allowed: they take turns.
 same_target=()
 for _ in $(seq 300); do same_target+=(10.5.0.7); done
@@ -1070,6 +1200,238 @@ t many.few_descriptors_include --nofile 64 -- /report:error /timeout:3 "${same_t
   "${names[@]}" /include:two-targets.txt <<'EOF'
 
 all 352 machines are ok
+EOF
+
+# Descriptors a parent left open count against the limit: with 56 of 64
+# taken at the start, thirty waiting workers still leave the look-ups
+# theirs.
+t many.inherited_descriptors --nofile 64 --inherit 56 -- /report:error /timeout:3 \
+  "${same_target[@]:0:30}" "${names[@]:0:10}" <<'EOF'
+
+all 40 machines are ok
+EOF
+
+# Under a limit on processes a thread that cannot start waits for a worker
+# to end and starts then: every target is probed, none passed off as dead.
+t many.process_limit --nobody --only datagram --native --nproc 40 --no-stderr -- \
+  /report:ok /timeout:1 10.2.0.1-90 10.1.0.1-10 < <(lines 10.1.0 1 10 " is ok"; printf '\n#machines sent / replied / timed-out = 100 / 10 / 90\n')
+
+# /cidr: a.b.c.d/N names the block, without network and broadcast address
+# from /30 on; before it the octet rules read 10.1.4.0/22 as one address.
+t cidr.blocks -- /report:all /timeout:1 10.1.4.0/22 /cidr 10.1.0.16/30 10.1.0.32/31 10.1.0.40/32 \
+  10.2.0.0/30 <<'EOF'
+10.1.4.0 is ok
+10.1.0.17 is ok
+10.1.0.18 is ok
+10.1.0.32 is ok
+10.1.0.33 is ok
+10.1.0.40 is ok
+10.2.0.1 could not be reached
+10.2.0.2 could not be reached
+
+#machines sent / replied / timed-out = 8 / 6 / 2
+EOF
+t cidr.illegal -- /report:ok /cidr 10.1.0-3.0/24 10.1.0.0/33 answer-one/24 10.1.0.1 <<'EOF'
+illegal IP address
+illegal IP address
+illegal IP address
+10.1.0.1 is ok
+
+machine is ok
+EOF
+t ipv6.cidr -- /report:all /ip:6 /cidr fd00:1::10/126 fd00:7::/127 <<'EOF'
+fd00:1::10 is ok
+fd00:1::11 is ok
+fd00:1::12 is ok
+fd00:1::13 is ok
+fd00:7:: is ok
+fd00:7::1 is ok
+
+all 6 machines are ok
+EOF
+# A block the limit cuts off is refused in one line. This and the runs of
+# /queue below are left out under a runner: their time limits are Linux's,
+# and wine starts threads several times slower.
+t cidr.limit --within 30 --native -- /report:error /cidr 10.1.0.0/16 <<'EOF'
+too many addresses; ignoring 10.1.39.17 and 55533 more
+
+all 10000 machines are ok
+EOF
+
+# /exclude: leaves addresses out of every later pattern, block and IPv6
+# range; host names are asked for by name.
+t exclude.patterns -- /report:all /exclude:10.1.0.2-3 /exclude:10.1.0.8/30 10.1.0.1-12 /cidr \
+  10.1.0.0/28 answer-one <<'EOF'
+10.1.0.1 is ok
+10.1.0.4 is ok
+10.1.0.5 is ok
+10.1.0.6 is ok
+10.1.0.7 is ok
+10.1.0.12 is ok
+10.1.0.1 is ok
+10.1.0.4 is ok
+10.1.0.5 is ok
+10.1.0.6 is ok
+10.1.0.7 is ok
+10.1.0.12 is ok
+10.1.0.13 is ok
+10.1.0.14 is ok
+answer-one is ok
+
+all 15 machines are ok
+EOF
+t ipv6.exclude -- /report:ok /ip:6 /cidr /exclude:fd00:1::2 /exclude:fd00:1::8/126 fd00:1::1-c \
+  fd00:1::/124 <<'EOF'
+fd00:1::1 is ok
+fd00:1::3 is ok
+fd00:1::4 is ok
+fd00:1::5 is ok
+fd00:1::6 is ok
+fd00:1::7 is ok
+fd00:1::c is ok
+fd00:1:: is ok
+fd00:1::1 is ok
+fd00:1::3 is ok
+fd00:1::4 is ok
+fd00:1::5 is ok
+fd00:1::6 is ok
+fd00:1::7 is ok
+fd00:1::c is ok
+fd00:1::d is ok
+fd00:1::e is ok
+fd00:1::f is ok
+
+all 18 machines are ok
+EOF
+t exclude.json --json -- /json /exclude:10.1.0 /exclude:10.1.0.1 10.1.0.1-2 <<'EOF'
+{"type":"message","message":"illegal_address","argument":"/exclude:10.1.0","text":"illegal IP address"}
+{"type":"target","target":"10.1.0.2","kind":"address","address":"10.1.0.2","result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"summary","targets":1,"ok":1,"failed":0,"exit_status":0}
+EOF
+# /reason: a failed line says why, and who said so where someone did; good
+# lines stay as they are. Refusals here come at once.
+t reason.here --within 4 -- /reason /report:all /timeout:10 10.3.0.1 10.13.0.1 10.1.0.1 <<'EOF'
+10.3.0.1 could not be reached; no route here
+10.13.0.1 could not be reached; no route here
+10.1.0.1 is ok
+
+#machines sent / replied / timed-out = 3 / 1 / 2
+EOF
+t reason.firewall --within 4 --needs nft -- /reason /report:all /timeout:10 10.14.0.1 <<'EOF'
+10.14.0.1 could not be reached; blocked here
+
+machine is not ok
+EOF
+# The peer rejects as routers do: host unreachable, and prohibited by a
+# rule (a prohibit route where nft is missing says the same).
+t reason.router --within 4 -- /reason /report:all /timeout:10 10.4.0.1 10.15.0.1 <<'EOF'
+10.4.0.1 could not be reached; host unreachable from 10.5.0.2
+10.15.0.1 could not be reached; admin prohibited from 10.5.0.2
+
+none of the 2 machines are ok
+EOF
+t reason.port --within 4 --needs nft -- /reason /report:all /timeout:10 10.16.0.1 <<'EOF'
+10.16.0.1 could not be reached; port unreachable from 10.5.0.2
+
+machine is not ok
+EOF
+t reason.silent_and_wrong -- /reason /report:error /timeout:1 10.2.0.5 10.5.0.3 10.5.0.4 10.5.0.2 <<'EOF'
+10.2.0.5 could not be reached; no response
+10.5.0.3 replied with invalid data; wrong data
+10.5.0.4 replied with invalid data; wrong size
+
+#machines sent / replied / timed-out = 4 / 1 / 3
+EOF
+t reason.verbose -- /report:all /verbose /reason corrupt-host /reasonable 10.5.0.4 10.1.0.1 <<'EOF'
+corrupt-host (10.5.0.3) replied with invalid data; wrong data
+10.5.0.4 (?) replied with invalid data; wrong size
+10.1.0.1 (?) is ok; RTT = N msec
+
+#machines sent / replied / timed-out = 3 / 1 / 2
+EOF
+# Every object carries reason and from, /reason or not.
+t reason.json --json -- /json /timeout:1 10.4.0.2 10.15.0.2 10.2.0.6 10.5.0.4 10.3.0.2 <<'EOF'
+{"type":"target","target":"10.4.0.2","kind":"address","address":"10.4.0.2","result":"unreachable","reason":"host_unreachable","from":"10.5.0.2","sent":1,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"10.15.0.2","kind":"address","address":"10.15.0.2","result":"unreachable","reason":"admin_prohibited","from":"10.5.0.2","sent":1,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"10.2.0.6","kind":"address","address":"10.2.0.6","result":"unreachable","reason":"no_response","from":null,"sent":1,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"target","target":"10.5.0.4","kind":"address","address":"10.5.0.4","result":"invalid_data","reason":"wrong_size","from":null,"sent":1,"good":0,"wrong":1,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"10.3.0.2","kind":"address","address":"10.3.0.2","result":"unreachable","reason":"no_route_here","from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"summary","targets":5,"ok":0,"failed":5,"exit_status":2}
+EOF
+# The peer's error comes from whichever of its addresses it picks.
+t reason.ipv6 --within 4 --match -- /reason /report:all /timeout:10 /ip:6 fd00:3::1 fd00:4::1 <<'EOF'
+fd00:3::1 could not be reached; no route here
+fd00:4::1 could not be reached; net unreachable from fd00:5::[0-9a-f]+
+
+none of the 2 machines are ok
+EOF
+
+# /retry: and /wait:. The host answers only every third request of a
+# socket: two retries reach it, one does not; the retries count as sent.
+t retry.third --json -- /json /timeout:1 /retry:2 10.5.0.21 <<'EOF'
+{"type":"target","target":"10.5.0.21","kind":"address","address":"10.5.0.21","result":"ok","reason":null,"from":null,"sent":3,"good":1,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"summary","targets":1,"ok":1,"failed":0,"exit_status":0}
+EOF
+t retry.too_few --json -- /json /wait:300 /retry:1 10.5.0.22 <<'EOF'
+{"type":"target","target":"10.5.0.22","kind":"address","address":"10.5.0.22","result":"unreachable","reason":"no_response","from":null,"sent":2,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"summary","targets":1,"ok":0,"failed":1,"exit_status":2}
+EOF
+# A good reply ends the retries; those refused here fail at once.
+t retry.answered_and_refused --json --within 4 -- /json /timeout:10 /retry:3 /times:2 10.1.0.1 10.3.0.1 <<'EOF'
+{"type":"target","target":"10.1.0.1","kind":"address","address":"10.1.0.1","result":"ok","reason":null,"from":null,"sent":2,"good":2,"wrong":0,"rtt_min_ms":N,"rtt_avg_ms":N,"rtt_max_ms":N}
+{"type":"target","target":"10.3.0.1","kind":"address","address":"10.3.0.1","result":"unreachable","reason":"no_route_here","from":null,"sent":0,"good":0,"wrong":0,"rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null}
+{"type":"summary","targets":2,"ok":1,"failed":1,"exit_status":1}
+EOF
+# The later of /timeout: and /wait: wins.
+t retry.wait_after_timeout --within 2 -- /report:all /timeout:10 /wait:250 10.2.0.7 <<'EOF'
+10.2.0.7 could not be reached
+
+machine is not ok
+EOF
+t retry.bad_values -- /report:all /retry:11 /retry:-1 /wait:-5 /rate:1000001 10.1.0.1 <<'EOF'
+expected 0 to 10 retries
+expected 0 to 10 retries
+expected a wait of 0 to 2147483647 milliseconds
+expected a rate of 0 to 1000000 requests a second
+10.1.0.1 is ok
+
+machine is ok
+EOF
+
+# /rate: every request of every worker takes its turn: 10 targets of 2
+# requests at 40 a second take at least 19 gaps of 25 ms.
+t rate.paced --at-least 450 -- /report:ok /rate:40 /times:2 10.1.0.1-10 < <(
+  lines 10.1.0 1 10 " is ok"
+  printf '\nall 10 machines are ok\n'
+)
+t rate.no_cap -- /report:ok /rate:500 /rate:0 10.1.0.1-3 <<'EOF'
+10.1.0.1 is ok
+10.1.0.2 is ok
+10.1.0.3 is ok
+
+all 3 machines are ok
+EOF
+
+# /queue: past 10000 targets a target waits for a worker to end; every one
+# is probed, in both families, answering and silent alike, and /progress
+# says how many wait.
+t queue.answering --within 30 --native -- /report:error /queue 10.1.0-40.0-255 <<'EOF'
+
+all 10496 machines are ok
+EOF
+t queue.mixed --within 30 --native -- /queue /timeout:1 10.1.0-19.0-255 /cidr 10.2.0.0/20 10.1.100-107.0-255 <<'EOF'
+
+#machines sent / replied / timed-out = 11262 / 7168 / 4094
+EOF
+t ipv6.queue --within 30 -- /report:error /queue /ip:6 fd00:1::0-28ff <<'EOF'
+
+all 10496 machines are ok
+EOF
+t queue.progress --within 30 --native \
+  --tty 'fanecho: [0-9]+ started, [0-9]+ finished: [0-9]+ ok, [0-9]+ failed; [1-9][0-9]* waiting; [0-9]+ s' \
+  -- /progress /queue 10.1.0-79.0-255 <<'EOF'
+
+all 20480 machines are ok
 EOF
 
 # Real networks: a local limit is never the target's fault.
@@ -1092,6 +1454,72 @@ t realnet.neighbour_table_full --match --ordered --rc 1 \
   --after "ip -n $world neigh flush dev veth1" -- /timeout:1 10.7.0-7.0-255 <<'EOF'
 
 #machines sent / replied / timed-out = 2048 / [0-9]+ / [0-9]+
+EOF
+# A path whose narrowest link (MTU 296) is below a full request (328
+# bytes): the request leaves without Don't Fragment and the router
+# fragments it, on a first run with nothing learnt of the path (the route
+# cache, where the kernel keeps what it learns, flushed) as on the next.
+t realnet.narrow_link_first --before "ip -n $world route flush cache" -- /report:all /timeout:2 \
+  10.11.0.1 <<'EOF'
+10.11.0.1 is ok
+
+machine is ok
+EOF
+t realnet.narrow_link_again -- /report:all /timeout:2 10.11.0.1 <<'EOF'
+10.11.0.1 is ok
+
+machine is ok
+EOF
+# Requests leave as /ttl:, /source: and /interface: ask, each for the
+# targets after it: a TTL of 1 ends at the router before 10.11.0.0/16, NAMEp
+# has no route back to 10.1.0.1 or fd00:1::1, and lo leads only here.
+t request.ttl -- /report:all /timeout:2 /reason /ttl:1 10.11.0.1 10.5.0.2 /ttl:64 10.11.0.2 <<'EOF'
+10.11.0.1 could not be reached; time exceeded from 10.5.0.2
+10.11.0.2 is ok
+10.5.0.2 is ok
+
+#machines sent / replied / timed-out = 3 / 2 / 1
+EOF
+t request.source -- /report:all /timeout:2 /times:2 /source:10.1.0.1 10.5.0.2 10.1.0.7 /source:10.5.0.1 10.5.0.7 <<'EOF'
+10.1.0.7 is ok
+10.5.0.2 could not be reached
+10.5.0.7 is ok
+
+#machines sent / replied / timed-out = 3 / 2 / 1
+EOF
+t request.interface -- /report:all /timeout:2 /interface:lo 10.5.0.2 10.1.0.7 /interface:veth0 10.5.0.7 <<'EOF'
+10.1.0.7 is ok
+10.5.0.2 could not be reached
+10.5.0.7 is ok
+
+#machines sent / replied / timed-out = 3 / 2 / 1
+EOF
+# An ordinary user may bind a socket to an interface once; every target's
+# socket is its own.
+t request.nobody --nobody --only datagram --range "0 2147483647" -- /report:all /timeout:2 /interface:lo 10.1.0.7 10.5.0.2 /interface:veth0 /source:10.5.0.1 /ttl:1 10.5.0.7 10.11.0.1 <<'EOF'
+10.1.0.7 is ok
+10.11.0.1 could not be reached
+10.5.0.2 could not be reached
+10.5.0.7 is ok
+
+#machines sent / replied / timed-out = 4 / 2 / 2
+EOF
+# The hop limit over two hops: the gateway before fd00:9::/64 says a hop
+# limit of 1 ran out. A fresh world loses the first request that goes the
+# whole way (ping -6 loses it too): the second one tells.
+t request.ipv6_ttl -- /report:all /timeout:2 /reason /ip:6 /ttl:1 fd00:9::5 /ttl:2 /times:2 fd00:9::6 <<'EOF'
+fd00:9::5 could not be reached; time exceeded from fd00:10::2
+fd00:9::6 is ok
+
+#machines sent / replied / timed-out = 2 / 1 / 1
+EOF
+t request.ipv6 -- /report:all /timeout:2 /ip:6 /ttl:1 fd00:5::2 /source:fd00:1::1 fd00:5::7 fd00:1::5 /interface:lo fd00:5::f <<'EOF'
+fd00:1::5 is ok
+fd00:5::2 is ok
+fd00:5::7 could not be reached
+fd00:5::f could not be reached
+
+#machines sent / replied / timed-out = 4 / 2 / 2
 EOF
 # Reverse look-ups run side by side, outside the console lock.
 t realnet.dead_resolver --within 4 --resolv $'nameserver 10.2.0.53\noptions timeout:1 attempts:1' \

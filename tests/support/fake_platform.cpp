@@ -1,4 +1,5 @@
 #include "fake_platform.h"
+#include "fake_seams.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -6,111 +7,41 @@
 #include <thread>
 
 #include "app/dispatch.h"
+#include "app/worker_table.h"
 #include "patterns/pattern_expansion.h"
+#include "probe/network.h"
+#include "probe/pacing.h"
 
 namespace fanecho::testing {
 
-namespace {
 FakePlatform* active = nullptr;
-std::mutex fakeMutex;  // guards the fake's records when threads are real
+std::mutex fakeMutex;
+
+namespace {
 std::recursive_mutex consoleMutex;
 }  // namespace
 
-struct FakeOps {
-  static bool startSockets() { return true; }
-  static void stopSockets() {}
-
-  static bool resolveName(const char* name, std::uint8_t family, IpAddress& address) {
-    std::lock_guard<std::mutex> lock(fakeMutex);
-    auto found = active->hosts_.find(name);
-    if (found == active->hosts_.end()) return false;
-    for (const IpAddress& candidate : found->second) {
-      if (family == kFamilyAny || candidate.family == family) {
-        address = candidate;
-        return true;
-      }
-    }
-    return false;
-  }
-
-  static void reverseName(const IpAddress& address, char* name, std::size_t size) {
-    std::lock_guard<std::mutex> lock(fakeMutex);
-    auto found = active->reverse_.find(address);
-    if (found == active->reverse_.end()) {
-      name[0] = '\0';
-      return;
-    }
-    std::snprintf(name, size, "%s", found->second.c_str());
-  }
-
-  static std::uint32_t interfaceIndex(const char* name) {
-    return std::string(name) == "eth0" ? 2 : 0;
-  }
-
-  static const char* icmpProblem(std::uint8_t family, bool& familyMissing) {
-    active->problemFamilies.push_back(family);
-    familyMissing = family == 6 && active->ipv6Missing;
-    return familyMissing ? "IPv6 echo is not available on this system" : nullptr;
-  }
-
-  static IcmpHandle icmpCreate(std::uint8_t) {
-    std::lock_guard<std::mutex> lock(fakeMutex);
-    ++active->openHandles;
-    return ++active->createdHandles;
-  }
-
-  static void icmpClose(IcmpHandle) {
-    std::lock_guard<std::mutex> lock(fakeMutex);
-    --active->openHandles;
-  }
-
-  static std::uint32_t icmpSendEcho(IcmpHandle, const IpAddress& address, const void* request,
-                                    std::uint16_t requestSize, EchoReply* reply,
-                                    std::uint8_t* dataArea, std::size_t dataAreaSize,
-                                    std::uint32_t timeoutMs) {
-    ScriptedReply next{active->answerUnscripted ? Reply::good : Reply::none, 0};
-    {
-      std::lock_guard<std::mutex> lock(fakeMutex);
-      active->requests.push_back({address, requestSize, timeoutMs});
-      auto found = active->scripts_.find(address);
-      if (found != active->scripts_.end()) {
-        if (found->second.empty()) {
-          next = {Reply::none, 0};
-        } else {
-          next = found->second.front();
-          found->second.pop_front();
-        }
-      }
-    }
-    if (next.kind == Reply::none || next.kind == Reply::unsent) {
-      reply->Status = next.kind == Reply::none ? kIpReqTimedOut : kIpNoResources;
-      return 0;
-    }
-    std::size_t size = requestSize;
-    std::memcpy(dataArea, request, std::min<std::size_t>(size, dataAreaSize));
-    if (next.kind == Reply::wrongData && size > 0) dataArea[size - 1] ^= 0x5A;
-    if (next.kind == Reply::wrongSize) size = size > 0 ? size - 1 : 1;
-    reply->Status = kIpSuccess;
-    reply->RoundTripTime = next.rttMs;
-    reply->RoundTripTimeUs = next.rttUs != 0 ? next.rttUs : next.rttMs * 1000;
-    reply->DataSize = static_cast<std::uint16_t>(size);
-    reply->Data = dataArea;
-    return next.kind == Reply::zeroCount ? 0 : 1;
-  }
-
-  static ThreadHandle startThread(ThreadRoutine routine, void* argument, ThreadPriority priority) {
+// Threads as the test asks (inline, recorded or real), and a clock that
+// moves only with the sleeps.
+struct FakeThreads {
+  static ThreadHandle start(ThreadRoutine routine, void* argument, ThreadPriority priority) {
+    const ProbeJob& job = WorkerTable::jobOf(argument);
     {
       std::lock_guard<std::mutex> lock(fakeMutex);
       if (active->failingStarts > 0) {
         --active->failingStarts;
         return nullptr;
       }
-      auto failing = active->failingStartsFor.find(static_cast<ProbeJob*>(argument)->label);
+      auto failing = active->failingStartsFor.find(job.label);
       if (failing != active->failingStartsFor.end() && failing->second > 0) {
         --failing->second;
         return nullptr;
       }
-      active->started.push_back({*static_cast<ProbeJob*>(argument), priority});
+      if (active->threadLimit != 0 && active->threadsAlive >= active->threadLimit) {
+        ++active->startsOverLimit;
+        return nullptr;
+      }
+      active->started.push_back({job, priority});
     }
     switch (active->threadMode) {
       case ThreadMode::inlineRun:
@@ -118,14 +49,26 @@ struct FakeOps {
         return reinterpret_cast<ThreadHandle>(active->started.size());
       case ThreadMode::record:
         return reinterpret_cast<ThreadHandle>(active->started.size());
-      case ThreadMode::real:
-        return new std::thread(routine, argument);
+      case ThreadMode::real: {
+        std::lock_guard<std::mutex> lock(fakeMutex);
+        ++active->threadsAlive;
+        // Alive until the thread itself is gone, past the routine's end, as
+        // a task is until the system lets it go.
+        return new std::thread([routine, argument] {
+          routine(argument);
+          std::lock_guard<std::mutex> alive(fakeMutex);
+          --active->threadsAlive;
+        });
+      }
     }
     return nullptr;
   }
 
-  static bool waitForThreads(const ThreadHandle* handles, std::uint32_t count) {
-    active->waitBatches.push_back(count);
+  static bool waitFor(const ThreadHandle* handles, std::uint32_t count) {
+    {
+      std::lock_guard<std::mutex> lock(fakeMutex);
+      active->waitBatches.push_back(count);
+    }
     if (active->failWaits) return false;
     if (active->threadMode == ThreadMode::real) {
       for (std::uint32_t i = 0; i < count; ++i) {
@@ -137,7 +80,15 @@ struct FakeOps {
     return true;
   }
 
+  static void release(ThreadHandle) {
+    std::lock_guard<std::mutex> lock(fakeMutex);
+    ++active->releasedThreads;
+  }
+
+  static const char* startProblem() { return "no more threads"; }
+
   // Time passes only in sleeps.
+
   static void sleepMs(std::uint32_t milliseconds) {
     std::lock_guard<std::mutex> lock(fakeMutex);
     active->sleeps.push_back(milliseconds);
@@ -148,25 +99,6 @@ struct FakeOps {
     return active->clockMs;
   }
 
-  static void consoleLockInit() {}
-  static void consoleLockEnter() { consoleMutex.lock(); }
-  static void consoleLockLeave() { consoleMutex.unlock(); }
-
-  static int writeOut(const char* text, std::size_t length) {
-    if (active->outputError != 0) return active->outputError;
-    active->output.append(text, length);
-    return 0;
-  }
-  static int flushOut() { return active->outputError; }
-
-  static const char* localSendProblem() { return "a full table"; }
-  static void writeErr(const char* text, std::size_t length) {
-    active->errors.append(text, length);
-  }
-  static bool awaitFreeDescriptor(int) { return false; }
-
-  static std::uint32_t errTerminalWidth() { return active->errorColumns; }
-  static bool outIsTerminal() { return active->outputIsTerminal; }
   static ThreadHandle startTicker(void (*tick)(), std::uint32_t) {
     active->tick = tick;
     return &active->tick;
@@ -174,42 +106,63 @@ struct FakeOps {
   static void stopTicker(ThreadHandle) { active->tick = nullptr; }
 };
 
+// The console in memory: every line kept, writes failed at will.
+struct FakeConsole {
+  static void lockInit() {}
+  static void lockEnter() { consoleMutex.lock(); }
+  static void lockLeave() { consoleMutex.unlock(); }
+
+  static int writeOut(const char* text, std::size_t length) {
+    if (active->outputError != 0) return active->outputError;
+    active->output.append(text, length);
+    return 0;
+  }
+  static int flushOut() { return active->outputError; }
+  static void writeErr(const char* text, std::size_t length) {
+    active->errors.append(text, length);
+  }
+
+  static std::uint32_t errTerminalWidth() { return active->errorColumns; }
+  static bool outIsTerminal() { return active->outputIsTerminal; }
+};
+
+// The test process is left as it is; include files open as they are.
+struct FakeProcess {
+  static void prepare() {}
+  static std::FILE* openFile(const char* name) { return std::fopen(name, "r"); }
+  static void finish() {}
+};
+
 FakePlatform::FakePlatform() : saved_(platform), previous_(active) {
   active = this;
   resetRunSettings();
-  platform = PlatformOps{
-      .startSockets = FakeOps::startSockets,
-      .stopSockets = FakeOps::stopSockets,
-      .resolveName = FakeOps::resolveName,
-      .reverseName = FakeOps::reverseName,
-      .interfaceIndex = FakeOps::interfaceIndex,
-      .icmpProblem = FakeOps::icmpProblem,
-      .icmpCreate = FakeOps::icmpCreate,
-      .icmpSendEcho = FakeOps::icmpSendEcho,
-      .icmpClose = FakeOps::icmpClose,
-      .startThread = FakeOps::startThread,
-      .waitForThreads = FakeOps::waitForThreads,
-      .sleepMs = FakeOps::sleepMs,
-      .monotonicMs = FakeOps::monotonicMs,
-      .consoleLockInit = FakeOps::consoleLockInit,
-      .consoleLockEnter = FakeOps::consoleLockEnter,
-      .consoleLockLeave = FakeOps::consoleLockLeave,
-      .writeOut = FakeOps::writeOut,
-      .flushOut = FakeOps::flushOut,
-      .localSendProblem = FakeOps::localSendProblem,
-      .writeErr = FakeOps::writeErr,
-      .awaitFreeDescriptor = FakeOps::awaitFreeDescriptor,
-      .errTerminalWidth = FakeOps::errTerminalWidth,
-      .outIsTerminal = FakeOps::outIsTerminal,
-      .startTicker = FakeOps::startTicker,
-      .stopTicker = FakeOps::stopTicker,
-  };
+  resetEchoFamilies();
+  resetRequestPacing();
+  platform.echo = {FakeEcho::problem,
+                   FakeEcho::open,
+                   FakeEcho::send,
+                   FakeEcho::close,
+                   FakeEcho::localSendProblem,
+                   FakeEcho::sourceProblem,
+                   FakeEcho::interfaceProblem};
+  platform.names = {FakeNames::start, FakeNames::stop, FakeNames::resolve, FakeNames::reverse,
+                    FakeNames::interfaceIndex};
+  platform.threads = {FakeThreads::start,        FakeThreads::waitFor,   FakeThreads::release,
+                      FakeThreads::startProblem, FakeThreads::sleepMs,   FakeThreads::monotonicMs,
+                      FakeThreads::startTicker,  FakeThreads::stopTicker};
+  platform.console = {FakeConsole::lockInit,         FakeConsole::lockEnter,
+                      FakeConsole::lockLeave,        FakeConsole::writeOut,
+                      FakeConsole::flushOut,         FakeConsole::writeErr,
+                      FakeConsole::errTerminalWidth, FakeConsole::outIsTerminal};
+  platform.process = {FakeProcess::prepare, FakeProcess::openFile, FakeProcess::finish};
 }
 
 FakePlatform::~FakePlatform() {
   platform = saved_;
   active = previous_;
   resetRunSettings();
+  resetEchoFamilies();
+  resetRequestPacing();
 }
 
 void FakePlatform::addHost(const std::string& name, std::uint8_t a, std::uint8_t b, std::uint8_t c,

@@ -2,8 +2,10 @@
 // names, thread starts and the console, all in memory.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,15 +15,21 @@
 
 namespace fanecho::testing {
 
-// unsent: the request could not leave the machine (kIpNoResources).
-enum class Reply { good, wrongData, wrongSize, none, zeroCount, unsent };
+// unsent: a local shortage kept the request here (status shortage);
+// refused: this machine's routing refused it (noRouteHere, not sent);
+// status: the status given, from `from` (held here: not sent).
+enum class Reply { good, wrongData, wrongSize, none, zeroCount, unsent, refused, status };
 
 struct ScriptedReply {
   Reply kind = Reply::good;
   std::uint32_t rttMs = 0;
   std::uint32_t rttUs = 0;  // 0: rttMs * 1000
+  EchoStatus status = EchoStatus::noResponse;
+  IpAddress from{0};
 };
 
+// A start that fails with workers running waits for one of them to end:
+// tests that fail starts run inline or real, as record-mode threads never end.
 enum class ThreadMode {
   inlineRun,  // the routine runs inside startThread, before it returns
   record,     // the routine never runs; the job is only recorded
@@ -39,6 +47,8 @@ struct SentRequest {
   IpAddress address;
   std::uint16_t size;
   std::uint32_t timeoutMs;
+  EchoOptions options;
+  std::uint64_t sentAtMs;  // the fake clock as it was sent
 };
 
 // Installs itself over `platform` for its lifetime and puts the settings
@@ -63,6 +73,12 @@ class FakePlatform {
   ThreadMode threadMode = ThreadMode::inlineRun;
   int failingStarts = 0;                        // this many thread starts fail, then they succeed
   std::map<std::string, int> failingStartsFor;  // by label: how many starts fail
+  // Real threads: starts fail while this many are alive (0: no limit), as
+  // under a limit on processes; startsOverLimit counts those that failed.
+  int threadLimit = 0;
+  int threadsAlive = 0;
+  std::atomic<int> startsOverLimit{0};
+  int releasedThreads = 0;  // handles released after their thread was waited for
   bool failWaits = false;
   bool ipv6Missing = false;                   // the system has no IPv6 echo
   std::vector<std::uint8_t> problemFamilies;  // families icmpProblem was asked about
@@ -79,12 +95,16 @@ class FakePlatform {
   std::uint64_t clockMs = 0;      // the sum of the sleeps
   std::uint32_t oversleepMs = 0;  // each sleep lasts this much longer than asked
   std::vector<SentRequest> requests;
+  std::function<void(const IpAddress&)> onSend;  // called as each request is sent
   int openHandles = 0;
   int createdHandles = 0;
 
  private:
-  friend struct FakeOps;
-  PlatformOps saved_;
+  friend struct FakeEcho;
+  friend struct FakeNames;
+  friend struct FakeThreads;
+  friend struct FakeConsole;
+  Platform saved_;
   FakePlatform* previous_;
   std::map<std::string, std::vector<IpAddress>> hosts_;
   std::map<IpAddress, std::string> reverse_;

@@ -24,8 +24,23 @@
 //   foreign       a reply with another identifier, then the correct one
 //   alternate:MS  answers (after MS ms) the first, third, fifth ... request
 //                 of each identifier and drops the others
+//   every-third   answers the third, sixth, ninth ... request of each
+//                 identifier and drops the others: a host that only retries reach
 //   bad-checksum  one reply whose checksum is wrong
 //   impostor      one correct reply, but from the next address up
+//   long          the data comes back with 100 more bytes after it: past
+//                 what fanecho reads of a reply in one piece
+//   long-bad-checksum  the same with a wrong checksum
+//   forge:ADDRESS a hostile host: one correct reply, and 100 ms later 1089
+//                 replies "from" ADDRESS carrying the identifiers and
+//                 sequence numbers a predictable sender would use beside the
+//                 request's (each within 16 of the request's, nearest first)
+//   forge-error:ADDRESS  one correct reply, and 50 ms later 1089 host
+//                 unreachable errors quoting a request to ADDRESS with those
+//                 guessed numbers
+//   misquote      a host unreachable error quoting the request (its
+//                 identifier and sequence number) as sent to the next
+//                 address up, then the correct reply 500 ms later
 // Every other reply carries a correct checksum. Addresses without a behaviour get
 // no answer. IPv6 addresses (exact, no prefixes) get ICMPv6 replies on a raw
 // ICMPv6 socket, whose checksum the kernel fills in (so no bad-checksum);
@@ -66,14 +81,24 @@ enum class Kind {
   wrongSeq,
   foreign,
   alternate,
+  everyThird,
   badChecksum,
   impostor,
-  pad
+  pad,
+  longer,
+  longerBadChecksum,
+  forge,
+  forgeError,
+  misquote
 };
+
+using Address6 = std::array<std::uint8_t, 16>;  // an IPv4 address fills the first four
 
 struct Behaviour {
   Kind kind = Kind::normal;
   int delayMs = 0;
+  Address6 address{};  // of forge and forge-error
+  bool v6 = false;     // whether that address is an IPv6 one
 };
 
 struct PrefixRule {
@@ -91,15 +116,19 @@ struct Pending {
   in6_addr from6{};
 };
 
-using Address6 = std::array<std::uint8_t, 16>;
-
 // One answer: the ICMP message, its delay, whether its checksum is spoilt and
-// whether it comes from the next address up.
+// whether it comes from the next address up. An error carries the request
+// it quotes in `icmp` (the caller wraps it), sent to `quoted`; an answer
+// with `forged` comes from `source`.
 struct Answer {
   std::vector<std::uint8_t> icmp;
   int delayMs;
   bool spoil;
   bool impostor;
+  bool error = false;
+  Address6 quoted{};
+  bool forged = false;
+  Address6 source{};
 };
 
 std::uint16_t checksum(const std::uint8_t* data, std::size_t length) {
@@ -127,12 +156,26 @@ bool parseBehaviour(const std::string& text, Behaviour& out) {
       {"wrong-seq", Kind::wrongSeq},
       {"foreign", Kind::foreign},
       {"alternate", Kind::alternate},
+      {"every-third", Kind::everyThird},
       {"bad-checksum", Kind::badChecksum},
       {"impostor", Kind::impostor},
       {"pad", Kind::pad},
+      {"long", Kind::longer},
+      {"long-bad-checksum", Kind::longerBadChecksum},
+      {"forge", Kind::forge},
+      {"forge-error", Kind::forgeError},
+      {"misquote", Kind::misquote},
   };
   const auto found = kinds.find(name);
   if (found == kinds.end()) return false;
+  if (found->second == Kind::forge || found->second == Kind::forgeError) {
+    if (!hasMs) return false;
+    const std::string address = text.substr(colon + 1);
+    out = {found->second, 0, {}, false};
+    if (inet_pton(AF_INET, address.c_str(), out.address.data()) == 1) return true;
+    out.v6 = true;
+    return inet_pton(AF_INET6, address.c_str(), out.address.data()) == 1;
+  }
   const bool wantsMs = found->second == Kind::delay || found->second == Kind::alternate;
   if (wantsMs != hasMs || ms < 0) return false;
   out = {found->second, ms};
@@ -165,17 +208,46 @@ void changeIdentifier(std::vector<std::uint8_t>& icmp) {
   icmp[5] ^= 0xA5;
 }
 
+void addTo16(std::vector<std::uint8_t>& icmp, std::size_t at, int difference) {
+  const int value = (icmp[at] << 8 | icmp[at + 1]) + difference;
+  icmp[at] = static_cast<std::uint8_t>(value >> 8);
+  icmp[at + 1] = static_cast<std::uint8_t>(value);
+}
+
+// Copies of `icmp` with every identifier and sequence number within 16 of
+// its own, 33 x 33 = 1089, the nearest guesses first: a sender that counts
+// its sequence numbers, or takes its identifiers from a counter or its
+// descriptor numbers, uses some of them for its next requests.
+std::vector<std::vector<std::uint8_t>> guesses(const std::vector<std::uint8_t>& icmp) {
+  std::vector<std::vector<std::uint8_t>> all;
+  for (int distance = 0; distance <= 32; ++distance) {
+    for (int id = -16; id <= 16; ++id) {
+      for (int sequence = -16; sequence <= 16; ++sequence) {
+        if (std::abs(id) + std::abs(sequence) != distance) continue;
+        std::vector<std::uint8_t> guess = icmp;
+        addTo16(guess, 4, id);
+        addTo16(guess, 6, sequence);
+        all.push_back(std::move(guess));
+      }
+    }
+  }
+  return all;
+}
+
 // The answers a behaviour gives to one request; `icmp` is the request with
-// its type already turned into the reply's. `seen` counts the requests of
-// its sender, target and identifier, for alternate.
+// its type already turned into the reply's, `requestType` what it was, and
+// `destination` the address asked. `seen` counts the requests of its sender,
+// target and identifier, for alternate and every-third.
 std::vector<Answer> plan(const Behaviour& behaviour, std::vector<std::uint8_t> icmp,
-                         unsigned& seen) {
+                         std::uint8_t requestType, const Address6& destination, unsigned& seen) {
   std::vector<Answer> answers;
   const std::size_t dataSize = icmp.size() - 8;
   auto queue = [&](std::vector<std::uint8_t> message, int delayMs, bool spoil = false,
                    bool impostor = false) {
     answers.push_back({std::move(message), delayMs, spoil, impostor});
   };
+  std::vector<std::uint8_t> request = icmp;
+  request[0] = requestType;
   switch (behaviour.kind) {
     case Kind::normal:
       queue(icmp, 0);
@@ -224,14 +296,80 @@ std::vector<Answer> plan(const Behaviour& behaviour, std::vector<std::uint8_t> i
     case Kind::alternate:
       if (seen++ % 2 == 0) queue(icmp, behaviour.delayMs);
       break;
+    case Kind::everyThird:
+      if (++seen % 3 == 0) queue(icmp, 0);
+      break;
     case Kind::badChecksum:
       queue(icmp, 0, true);
       break;
     case Kind::impostor:
       queue(icmp, 0, false, true);
       break;
+    case Kind::longer:
+    case Kind::longerBadChecksum:
+      icmp.insert(icmp.end(), 100, 'L');
+      queue(icmp, 0, behaviour.kind == Kind::longerBadChecksum);
+      break;
+    case Kind::forge:
+      queue(icmp, 0);
+      for (std::vector<std::uint8_t>& guess : guesses(icmp)) {
+        answers.push_back(
+            {std::move(guess), 100, false, false, false, {}, true, behaviour.address});
+      }
+      break;
+    case Kind::forgeError:
+      queue(icmp, 0);
+      for (std::vector<std::uint8_t>& guess : guesses(request)) {
+        answers.push_back({std::move(guess), 50, false, false, true, behaviour.address});
+      }
+      break;
+    case Kind::misquote: {
+      Address6 other = destination;
+      ++other[requestType == ICMP_ECHO ? 3 : 15];
+      answers.push_back({request, 0, false, false, true, other});
+      queue(icmp, 500);
+      break;
+    }
   }
   return answers;
+}
+
+// The ICMP or ICMPv6 host unreachable error about `request` (its first 8
+// bytes quoted after the header of a packet from `from` to `to`).
+std::vector<std::uint8_t> buildError(const std::vector<std::uint8_t>& request, bool v6,
+                                     const std::uint8_t* from, const std::uint8_t* to) {
+  std::vector<std::uint8_t> error = {static_cast<std::uint8_t>(v6 ? 1 : ICMP_DEST_UNREACH),
+                                     static_cast<std::uint8_t>(v6 ? 3 : ICMP_HOST_UNREACH),
+                                     0,
+                                     0,
+                                     0,
+                                     0,
+                                     0,
+                                     0};
+  if (v6) {
+    std::uint8_t header[40] = {0x60};
+    header[4] = static_cast<std::uint8_t>(request.size() >> 8);
+    header[5] = static_cast<std::uint8_t>(request.size());
+    header[6] = IPPROTO_ICMPV6;
+    header[7] = 64;
+    std::memcpy(header + 8, from, 16);
+    std::memcpy(header + 24, to, 16);
+    error.insert(error.end(), header, header + sizeof header);
+  } else {
+    std::uint8_t header[20] = {0x45};
+    const std::size_t total = sizeof header + request.size();
+    header[2] = static_cast<std::uint8_t>(total >> 8);
+    header[3] = static_cast<std::uint8_t>(total);
+    header[8] = 64;
+    header[9] = IPPROTO_ICMP;
+    std::memcpy(header + 12, from, 4);
+    std::memcpy(header + 16, to, 4);
+    const std::uint16_t sum = htons(checksum(header, sizeof header));
+    std::memcpy(header + 10, &sum, 2);
+    error.insert(error.end(), header, header + sizeof header);
+  }
+  error.insert(error.end(), request.begin(), request.begin() + 8);
+  return error;
 }
 
 // Sends an ICMPv6 message from `from` (one of this namespace's addresses)
@@ -264,7 +402,9 @@ int usage() {
       stderr,
       "usage: fanecho_responder [--seconds N] [--ready FILE] ADDRESS[/BITS]=BEHAVIOUR ...\n"
       "behaviours: normal corrupt truncate duplicate delay:MS late:MS wrong-id wrong-seq\n"
-      "            foreign alternate:MS\n");
+      "            foreign alternate:MS every-third bad-checksum impostor pad long\n"
+      "            long-bad-checksum\n"
+      "            forge:ADDRESS forge-error:ADDRESS misquote\n");
   return 2;
 }
 
@@ -292,7 +432,8 @@ int main(int argc, char** argv) {
       in6_addr address6{};
       if (equals != std::string::npos && !prefix &&
           inet_pton(AF_INET6, argument.substr(0, equals).c_str(), &address6) == 1 &&
-          parseBehaviour(argument.substr(equals + 1), behaviour)) {
+          parseBehaviour(argument.substr(equals + 1), behaviour) &&
+          (behaviour.v6 || (behaviour.kind != Kind::forge && behaviour.kind != Kind::forgeError))) {
         Address6 key;
         std::memcpy(key.data(), &address6, 16);
         rules6[key] = behaviour;
@@ -300,7 +441,7 @@ int main(int argc, char** argv) {
       }
       if (equals == std::string::npos || bits < 1 || bits > 32 ||
           inet_pton(AF_INET, argument.substr(0, prefix ? slash : equals).c_str(), &address) != 1 ||
-          !parseBehaviour(argument.substr(equals + 1), behaviour)) {
+          !parseBehaviour(argument.substr(equals + 1), behaviour) || behaviour.v6) {
         std::fprintf(stderr, "fanecho_responder: bad rule %s\n", argument.c_str());
         return usage();
       }
@@ -365,7 +506,8 @@ int main(int argc, char** argv) {
   }
 
   std::vector<Pending> pending;
-  // Requests seen per (source, destination, identifier), for alternate.
+  // Requests seen per (source, destination, identifier), for alternate and
+  // every-third.
   std::map<std::tuple<in_addr_t, in_addr_t, std::uint16_t>, unsigned> seen;
   const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
   std::uint8_t buffer[65536];
@@ -430,15 +572,18 @@ int main(int argc, char** argv) {
         std::memcpy(&sourceKey, &from.sin6_addr.s6_addr[12], 4);
         in_addr_t destinationKey;
         std::memcpy(&destinationKey, &destination6.s6_addr[12], 4);
-        for (Answer& answer :
-             plan(rule->second, std::move(icmp), seen[{sourceKey, destinationKey, identifier}])) {
+        for (Answer& answer : plan(rule->second, std::move(icmp), ICMP6_ECHO_REQUEST, key,
+                                   seen[{sourceKey, destinationKey, identifier}])) {
           Pending reply;
           reply.due = Clock::now() + std::chrono::milliseconds(answer.delayMs);
-          reply.packet = std::move(answer.icmp);
+          reply.packet = answer.error ? buildError(answer.icmp, true, from.sin6_addr.s6_addr,
+                                                   answer.quoted.data())
+                                      : std::move(answer.icmp);
           reply.v6 = true;
           reply.to6 = from.sin6_addr;
           reply.from6 = destination6;
           if (answer.impostor) ++reply.from6.s6_addr[15];
+          if (answer.forged) std::memcpy(&reply.from6, answer.source.data(), 16);
           pending.push_back(std::move(reply));
         }
       }
@@ -470,11 +615,19 @@ int main(int argc, char** argv) {
     icmp[0] = ICMP_ECHOREPLY;
     std::uint16_t identifier;
     std::memcpy(&identifier, &icmp[4], 2);
-    for (Answer& answer :
-         plan(behaviour, std::move(icmp), seen[{source, destination, identifier}])) {
-      const in_addr_t from = answer.impostor ? htonl(ntohl(destination) + 1) : destination;
+    Address6 asked{};
+    std::memcpy(asked.data(), &destination, 4);
+    for (Answer& answer : plan(behaviour, std::move(icmp), ICMP_ECHO, asked,
+                               seen[{source, destination, identifier}])) {
+      in_addr_t from = answer.impostor ? htonl(ntohl(destination) + 1) : destination;
+      if (answer.forged) std::memcpy(&from, answer.source.data(), 4);
+      std::vector<std::uint8_t> message =
+          answer.error
+              ? buildError(answer.icmp, false, reinterpret_cast<const std::uint8_t*>(&source),
+                           answer.quoted.data())
+              : std::move(answer.icmp);
       pending.push_back({Clock::now() + std::chrono::milliseconds(answer.delayMs),
-                         buildReply(from, source, std::move(answer.icmp), answer.spoil), source});
+                         buildReply(from, source, std::move(message), answer.spoil), source});
     }
   }
   close(fd);

@@ -3,6 +3,7 @@
 // executable so that it also runs under ThreadSanitizer on its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -35,13 +36,13 @@ class FirstPatternGate {
 
   // Wraps the fake's entries; made after the FakePlatform.
   FirstPatternGate()
-      : fakeStart_(platform.startThread),
-        fakeSend_(platform.icmpSendEcho),
-        fakeWait_(platform.waitForThreads) {
+      : fakeStart_(platform.threads.start),
+        fakeSend_(platform.echo.send),
+        fakeWait_(platform.threads.waitFor) {
     instance_ = this;
-    platform.startThread = startThenHold;
-    platform.icmpSendEcho = heldSend;
-    platform.waitForThreads = openingWait;
+    platform.threads.start = startThenHold;
+    platform.echo.send = heldSend;
+    platform.threads.waitFor = openingWait;
   }
   ~FirstPatternGate() { instance_ = nullptr; }
   FirstPatternGate(const FirstPatternGate&) = delete;
@@ -55,11 +56,10 @@ class FirstPatternGate {
     return address.bytes[0] == 10 && address.bytes[1] == 0 && address.bytes[2] < 4;
   }
 
-  static std::uint32_t heldSend(IcmpHandle handle, const IpAddress& address, const void* request,
-                                std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
-                                std::size_t dataAreaSize, std::uint32_t timeoutMs) {
+  static std::uint32_t heldSend(IcmpHandle handle, const EchoRequest& request, EchoReply& reply,
+                                std::uint8_t* dataArea, std::size_t dataAreaSize) {
     FirstPatternGate& gate = *instance_;
-    if (isHeld(address)) {
+    if (isHeld(request.target)) {
       std::unique_lock<std::mutex> lock(gate.mutex_);
       ++gate.arrived_;
       gate.changed_.notify_all();
@@ -68,8 +68,7 @@ class FirstPatternGate {
         gate.inTime_ = false;
       }
     }
-    return gate.fakeSend_(handle, address, request, requestSize, reply, dataArea, dataAreaSize,
-                          timeoutMs);
+    return gate.fakeSend_(handle, request, reply, dataArea, dataAreaSize);
   }
 
   static ThreadHandle startThenHold(ThreadRoutine routine, void* argument,
@@ -97,9 +96,9 @@ class FirstPatternGate {
   }
 
   static inline FirstPatternGate* instance_ = nullptr;
-  decltype(PlatformOps::startThread) fakeStart_;
-  decltype(PlatformOps::icmpSendEcho) fakeSend_;
-  decltype(PlatformOps::waitForThreads) fakeWait_;
+  decltype(ThreadOps::start) fakeStart_;
+  decltype(EchoOps::send) fakeSend_;
+  decltype(ThreadOps::waitFor) fakeWait_;
   int starts_ = 0;  // main thread only
   std::mutex mutex_;
   std::condition_variable changed_;
@@ -277,6 +276,26 @@ TEST(Concurrency, SettingsChangeWhileThousandsOfWorkersRun) {
         EXPECT_TRUE(request.size == 300 || request.size == 100) << request.size;
       }
     }
+  }
+}
+
+// /rate: over real workers: each request takes a turn of its own on the
+// shared schedule, so however the workers interleave, the k-th request to
+// leave does so no earlier than k gaps after the first turn. The fake's
+// clock is the sum of every worker's sleeps, so it runs ahead, never behind.
+TEST(Concurrency, RateTurnsAreSharedByEveryWorker) {
+  FakePlatform fake;
+  fake.threadMode = ThreadMode::real;
+  const int targets = 512;
+  const auto run =
+      runWith(fake, {"/rate:1000", "/times:2", "/retry:1", "/timeout:0", "10.0.0-1.0-255"});
+  EXPECT_EQ(run.exitStatus, 0);
+  std::vector<std::uint64_t> sentAt;
+  for (const auto& request : fake.requests) sentAt.push_back(request.sentAtMs);
+  ASSERT_EQ(sentAt.size(), static_cast<std::size_t>(2 * targets));
+  std::sort(sentAt.begin(), sentAt.end());
+  for (std::size_t k = 0; k < sentAt.size(); ++k) {
+    ASSERT_GE(sentAt[k], k) << "request " << k;
   }
 }
 

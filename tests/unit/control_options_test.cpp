@@ -136,14 +136,72 @@ TEST_F(Options, NumbersReachTheirSettings) {
   EXPECT_EQ(settings.payloadSize.load(), 300u);
   apply("/size:-5");
   EXPECT_EQ(settings.payloadSize.load(), 300u);
+
+  // /wait: and /timeout: set the one time-out: the later of the two wins.
+  apply("/wait:250");
+  EXPECT_EQ(settings.timeoutMs.load(), 250u);
+  apply("/timeout:3");
+  EXPECT_EQ(settings.timeoutMs.load(), 3000u);
+  apply("/WAIT:1500.9");
+  EXPECT_EQ(settings.timeoutMs.load(), 1500u);
+  apply("/wait:99999999999");
+  EXPECT_EQ(settings.timeoutMs.load(), 2147483647u);
+  apply("/retry:3");
+  EXPECT_EQ(settings.retryCount.load(), 3u);
+  apply("/rate:500");
+  EXPECT_EQ(settings.requestRate.load(), 500u);
+  apply("/rate:0");
+  EXPECT_EQ(settings.requestRate.load(), 0u);
 }
 
-TEST_F(Options, VerboseTakesAnyTail) {
+// A value out of range writes one line and changes nothing.
+TEST_F(Options, ShapingValuesOutOfRange) {
+  struct Case {
+    const char* argument;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"/wait:-1", "expected a wait of 0 to 2147483647 milliseconds\n"},
+      {"/retry:-1", "expected 0 to 10 retries\n"},
+      {"/retry:11", "expected 0 to 10 retries\n"},
+      {"/retry:99999999999", "expected 0 to 10 retries\n"},
+      {"/rate:-5", "expected a rate of 0 to 1000000 requests a second\n"},
+      {"/rate:1000001", "expected a rate of 0 to 1000000 requests a second\n"},
+      {"/wait:0", ""},
+      {"/retry:10", ""},
+      {"/rate:1000000", ""},
+  };
+  for (const Case& c : cases) {
+    settings.timeoutMs = 700;
+    settings.retryCount = 2;
+    settings.requestRate = 40;
+    const bool good = c.line[0] == '\0';
+    EXPECT_EQ(apply(c.argument), c.line) << c.argument;
+    EXPECT_EQ(settings.timeoutMs.load() != 700u || settings.retryCount.load() != 2u ||
+                  settings.requestRate.load() != 40u,
+              good)
+        << c.argument;
+  }
+  settings.json = 1;
+  EXPECT_EQ(apply("/retry:x11"), "");  // no digits: 0, as every setting reads it
+  EXPECT_EQ(apply("/retry:12"),
+            R"({"type":"message","message":"expected_retry","argument":"/retry:12",)"
+            R"("text":"expected 0 to 10 retries"})"
+            "\n");
+}
+
+TEST_F(Options, VerboseAndReasonTakeAnyTail) {
   for (const char* argument : {"/verbose", "/VERBOSE", "/verbosely", "/verbose:no"}) {
     settings.verbose = 0;
     EXPECT_EQ(apply(argument), "");
     EXPECT_EQ(settings.verbose.load(), 1u) << argument;
   }
+  for (const char* argument : {"/reason", "-REASON", "/reasons", "/reason:no"}) {
+    settings.reason = 0;
+    EXPECT_EQ(apply(argument), "");
+    EXPECT_EQ(settings.reason.load(), 1u) << argument;
+  }
+  EXPECT_EQ(settings.verbose.load(), 1u);
 }
 
 // Nothing unless standard error is a terminal; there the line is drawn at
@@ -168,6 +226,46 @@ TEST_F(Options, ProgressOnlyOnATerminal) {
   endProgress();
   EXPECT_EQ(fake.tick, nullptr);
   EXPECT_TRUE(fake.errors.ends_with(erased));
+}
+
+// How requests leave: each value is checked before it takes effect, and a
+// bad one writes one line and changes nothing.
+TEST_F(Options, RequestOptionsAreCheckedAndReachTheRequests) {
+  struct Case {
+    const char* argument;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"/ttl:0", "expected a TTL of 1 to 255\n"},
+      {"/ttl:256", "expected a TTL of 1 to 255\n"},
+      {"/TTL:7", ""},
+      {"/source:10.0.0.9", "cannot send from 10.0.0.9: it is not an address of this machine\n"},
+      {"/source:10.0.0", "illegal IP address\n"},
+      {"/source:10.0.0.1-5", "illegal IP address\n"},
+      {"/source:fe80::1%nosuch", "illegal IP address\n"},
+      {"/source:10.0.0.100", ""},
+      {"/source:2001:db8::100", ""},
+      {"/interface:eth9", "cannot send through eth9: this machine has no interface of that name\n"},
+      {"/interface:", "cannot send through : no interface was named\n"},
+      {"/Interface:eth0", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(apply(c.argument), c.line) << c.argument;
+
+  // Each family keeps its own source; later targets see the last of each.
+  const auto run = testing::runWith(fake, {"10.0.0.1", "/ip:6", "2001:db8::1", "/ttl:300"});
+  ASSERT_EQ(fake.requests.size(), 2u);
+  EXPECT_EQ(fake.requests[0].options.source, testing::addressOf(10, 0, 0, 100));
+  EXPECT_EQ(fake.requests[1].options.source, testing::ipv6Of("2001:db8::100"));
+  EXPECT_EQ(std::string(fake.requests[0].options.interfaceName), "eth0");
+  EXPECT_EQ(fake.requests[1].options.ttl, 7);
+  EXPECT_EQ(run.exitStatus, 0);
+
+  // An option holds for the targets after it, however late their workers
+  // send: each job carries the options as they stood when it was named.
+  fake.threadMode = testing::ThreadMode::record;
+  testing::runWith(fake, {"/ttl:3", "10.0.0.1", "/ttl:9"});
+  ASSERT_FALSE(fake.started.empty());
+  EXPECT_EQ(fake.started.back().job.shape.ttl, 3);
 }
 
 TEST_F(Options, InvalidArgumentsAreRepeatedCharacterForCharacter) {

@@ -1,6 +1,9 @@
 // The whole run: routing, workers, the wait and the summary.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "fake_platform.h"
 #include "report/summary.h"
 
@@ -110,9 +113,22 @@ TEST(Run, LocalFailuresAreToldOnStandardError) {
   json.script(addressOf(10, 1, 1, 2), {{Reply::unsent}, {Reply::none}});
   run = runWith(json, {"/json", "/timeout:0", "/times:2", "10.1.1.1-2"});
   EXPECT_NE(json.output.find(R"("target":"10.1.1.1",)"), std::string::npos);
-  EXPECT_NE(json.output.find(R"("result":"not_sent","sent":0,)"), std::string::npos);
-  EXPECT_NE(json.output.find(R"("result":"unreachable","sent":1,)"), std::string::npos);
+  EXPECT_NE(json.output.find(R"("result":"not_sent","reason":"not_sent","from":null,"sent":0,)"),
+            std::string::npos);
+  EXPECT_NE(
+      json.output.find(R"("result":"unreachable","reason":"no_response","from":null,"sent":1,)"),
+      std::string::npos);
   EXPECT_NE(json.errors.find("echo requests to 1 target could"), std::string::npos);
+
+  // A request this machine refused (an unreachable route) did not leave
+  // either, but that is the route's word, not a shortage: no notice.
+  FakePlatform refused;
+  refused.script(addressOf(10, 1, 1, 1), {{Reply::refused}});
+  run = runWith(refused, {"/json", "10.1.1.1"});
+  EXPECT_NE(refused.output.find(
+                R"("result":"unreachable","reason":"no_route_here","from":null,"sent":0,)"),
+            std::string::npos);
+  EXPECT_EQ(refused.errors, "");
 
   FakePlatform full;
   full.outputError = 28;  // ENOSPC
@@ -153,26 +169,138 @@ TEST(Run, WorkersAreWaitedForInGroupsOf64) {
   }
 }
 
-TEST(Run, AThreadThatCannotStartIsStartedAgainAfterTheOthers) {
+// A start that fails waits for a worker that has ended, which is waited for
+// and released, and is tried again then: the order of the arguments holds.
+// With no worker running it pauses briefly before each new try.
+TEST(Run, AThreadThatCannotStartIsStartedOnceAWorkerHasEnded) {
   FakePlatform fake;
-  fake.failingStarts = 1;
-  const auto run = runWith(fake, {"/report:all", "10.0.0.1-3"});
+  fake.failingStartsFor["10.0.0.3"] = 1;
+  auto run = runWith(fake, {"/report:all", "10.0.0.1-4"});
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.output,
-            "10.0.0.2 is ok\n10.0.0.3 is ok\n10.0.0.1 is ok\n\nall 3 machines are ok\n");
+            "10.0.0.1 is ok\n10.0.0.2 is ok\n10.0.0.3 is ok\n10.0.0.4 is ok\n\n"
+            "all 4 machines are ok\n");
   EXPECT_TRUE(fake.sleeps.empty());
-  // The two running workers were waited for as one group, the late one alone.
-  EXPECT_EQ(fake.waitBatches, (std::vector<std::uint32_t>{2, 1}));
+  // The two that had ended before the retry, then the two left at the end.
+  EXPECT_EQ(fake.waitBatches, (std::vector<std::uint32_t>{2, 2}));
+  EXPECT_EQ(fake.releasedThreads, 2);
+  EXPECT_EQ(fake.errors, "");
+
+  FakePlatform alone;
+  alone.failingStarts = 2;
+  run = runWith(alone, {"/report:all", "10.0.0.1-2"});
+  EXPECT_EQ(run.output, "10.0.0.1 is ok\n10.0.0.2 is ok\n\nall 2 machines are ok\n");
+  EXPECT_EQ(alone.sleeps, (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(alone.errors, "");
 }
 
+// Only a start that still fails with no worker left fails its target, after
+// the pauses; one notice on standard error names the limits, and under
+// /json its object says not_sent with nothing sent. A second target that
+// cannot start right after gets no pauses.
 TEST(Run, ATargetWhoseThreadNeverStartsIsCountedFailed) {
   FakePlatform fake;
-  fake.failingStartsFor["10.0.0.1"] = 2;  // its first start and its second chance
-  const auto run = runWith(fake, {"/report:all", "10.0.0.1-2"});
+  fake.failingStartsFor["10.0.0.1"] = 1000;
+  fake.failingStartsFor["10.0.0.2"] = 1000;
+  auto run = runWith(fake, {"/report:all", "10.0.0.1-3"});
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(run.output,
-            "10.0.0.2 is ok\n10.0.0.1 could not be reached\n\n"
-            "#machines sent / replied / timed-out = 2 / 1 / 1\n");
+            "10.0.0.1 could not be reached\n10.0.0.2 could not be reached\n10.0.0.3 is ok\n\n"
+            "#machines sent / replied / timed-out = 3 / 1 / 2\n");
+  EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{1, 2, 4, 8, 16, 32, 64, 128, 256}));
+  EXPECT_EQ(fake.errors,
+            "fanecho: no worker thread could be started for 2 targets, even with no other worker "
+            "running; they were counted as failed without being asked. no more threads\n");
+
+  FakePlatform json;
+  json.failingStartsFor["10.0.0.1"] = 1000;
+  run = runWith(json, {"/json", "10.0.0.1"});
+  EXPECT_EQ(run.output,
+            R"({"type":"target","target":"10.0.0.1","kind":"address","address":"10.0.0.1",)"
+            R"("result":"not_sent","reason":"not_sent","from":null,"sent":0,"good":0,"wrong":0,)"
+            R"("rtt_min_ms":null,)"
+            R"("rtt_avg_ms":null,"rtt_max_ms":null})"
+            "\n"
+            R"({"type":"summary","targets":1,"ok":0,"failed":1,"exit_status":2})"
+            "\n");
+  EXPECT_EQ(linesOf(json.errors).size(), 1u);
+}
+
+// Real threads under a limit on how many may be alive, as `ulimit -u` sets
+// one: every start that fails waits for a worker to end, and every target
+// is probed, in the order given.
+TEST(Run, StartsWaitForRunningWorkersUnderAThreadLimit) {
+  FakePlatform fake;
+  fake.threadMode = ThreadMode::real;
+  fake.threadLimit = 3;
+  // The first workers hold on until a start has failed for want of room.
+  fake.onSend = [&fake](const IpAddress&) {
+    while (fake.startsOverLimit.load() == 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  fake.script(addressOf(10, 0, 0, 7), {{Reply::none}});
+  const auto run = runWith(fake, {"/report:error", "10.0.0.1-30"});
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(
+      run.output,
+      "10.0.0.7 could not be reached\n\n#machines sent / replied / timed-out = 30 / 29 / 1\n");
+  ASSERT_EQ(fake.started.size(), 30u);
+  for (std::size_t i = 0; i < fake.started.size(); ++i) {
+    EXPECT_EQ(fake.started[i].job.label, "10.0.0." + std::to_string(i + 1));
+  }
+  EXPECT_GE(fake.startsOverLimit.load(), 1);
+  EXPECT_GE(fake.releasedThreads, 1);
+  EXPECT_EQ(fake.threadsAlive, 0);
+  EXPECT_EQ(fake.errors, "");
+}
+
+// Under /queue every target is probed, past 10000, and the workers that
+// ended are waited for and released as the table fills; targets before
+// /queue still meet the limit.
+TEST(Run, QueueProbesEveryTargetPastTheLimit) {
+  FakePlatform fake;
+  auto run = runWith(fake, {"/queue", "10.0.0-78.0-255"});
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.output, "\nall 20224 machines are ok\n");
+  EXPECT_EQ(fake.releasedThreads, 20000);
+  std::uint32_t waited = 0;
+  for (std::uint32_t batch : fake.waitBatches) {
+    EXPECT_LE(batch, kMaxWaitHandles);
+    waited += batch;
+  }
+  EXPECT_EQ(waited, 20224u);
+
+  FakePlatform late;
+  run = runWith(late, {"10.0.0-39.0-255", "/queue", "10.1.0.1-5", "gateway"});
+  const auto lines = linesOf(run.output);
+  ASSERT_EQ(lines.size(), 240u + 3u);
+  EXPECT_EQ(lines.front(), "too many addresses; ignoring 10.0.39.16");
+  EXPECT_EQ(lines[239], "too many addresses; ignoring 10.0.39.255");
+  EXPECT_EQ(lines.back(), "#machines sent / replied / timed-out = 10006 / 10005 / 1");
+}
+
+// /progress under /queue says how many targets of the argument are still to
+// start, excluded addresses left out; the line is otherwise as it was.
+TEST(Run, ProgressUnderQueueCountsTheWaitingTargets) {
+  FakePlatform fake;
+  fake.errorColumns = 200;
+  std::vector<std::string> drawn;
+  // The line as the ticker draws it while the third address of each
+  // argument is probed, up to its seconds.
+  fake.onSend = [&fake, &drawn](const IpAddress& address) {
+    if (address != addressOf(10, 0, 0, 3) && address != testing::ipv6Of("fd00::1:3")) return;
+    fake.errors.clear();
+    fake.tick();
+    drawn.push_back(fake.errors.substr(1, fake.errors.find(" waiting; ") - 1));
+  };
+  runWith(fake, {"/progress", "/queue", "/cidr", "/exclude:10.0.0.5", "10.0.0.0/29", "/ip:6",
+                 "/exclude:fd00::1:10-ff", "fd00::1:0/120", "fd00::1:1-9", "10.0.0.1-6"});
+  EXPECT_EQ(drawn, (std::vector<std::string>{
+                       "fanecho: 2 started, 2 finished: 2 ok, 0 failed; 3",
+                       "fanecho: 8 started, 8 finished: 8 ok, 0 failed; 13",
+                       "fanecho: 23 started, 23 finished: 23 ok, 0 failed; 7",
+                       "fanecho: 32 started, 32 finished: 32 ok, 0 failed; 3",
+                   }));
 }
 
 TEST(Run, AFailedWaitSleepsOnceAndStopsWaiting) {
@@ -215,23 +343,66 @@ TEST(Run, JsonFromTheMomentItIsRead) {
             "10.0.0.1 is ok\n"
             "illegal IP address\n"
             R"({"type":"target","target":"10.0.0.2","kind":"address","address":"10.0.0.2",)"
-            R"("result":"unreachable","sent":1,"good":0,"wrong":0,"rtt_min_ms":null,)"
+            R"("result":"unreachable","reason":"no_response","from":null,"sent":1,"good":0,)"
+            R"("wrong":0,"rtt_min_ms":null,)"
             R"("rtt_avg_ms":null,"rtt_max_ms":null})"
             "\n"
             R"({"type":"target","target":"10.0.0.3","kind":"address","address":"10.0.0.3",)"
-            R"("name":"three","result":"invalid_data","sent":2,"good":1,"wrong":1,)"
+            R"("name":"three","result":"invalid_data","reason":"wrong_data","from":null,)"
+            R"("sent":2,"good":1,"wrong":1,)"
             R"("rtt_min_ms":1.234,"rtt_avg_ms":1.618,"rtt_max_ms":2.001})"
             "\n"
             R"({"type":"target","target":"alpha","kind":"host_name","address":"10.0.0.9",)"
-            R"("result":"ok","sent":2,"good":2,"wrong":0,"rtt_min_ms":0.000,"rtt_avg_ms":0.000,)"
+            R"("result":"ok","reason":null,"from":null,"sent":2,"good":2,"wrong":0,)"
+            R"("rtt_min_ms":0.000,"rtt_avg_ms":0.000,)"
             R"("rtt_max_ms":0.000})"
             "\n"
             R"({"type":"target","target":"nowhere","kind":"host_name","address":null,)"
-            R"("result":"not_translated","sent":0,"good":0,"wrong":0,"rtt_min_ms":null,)"
+            R"("result":"not_translated","reason":null,"from":null,"sent":0,"good":0,"wrong":0,)"
+            R"("rtt_min_ms":null,)"
             R"("rtt_avg_ms":null,"rtt_max_ms":null})"
             "\n"
             R"({"type":"summary","targets":5,"ok":2,"failed":3,"exit_status":1})"
             "\n");
+}
+
+// Names, reverse names, file names and arguments come from outside: in text
+// lines their control bytes show as "?"; JSON keeps every byte, escaped, and
+// escapes as well what steers a terminal though it is valid UTF-8 (C1
+// controls, bidirectional overrides).
+TEST(Run, OutsideTextCannotSteerTheTerminal) {
+  FakePlatform fake;
+  fake.addReverseName(addressOf(10, 0, 0, 3), "gw\x1b[31m\x7f");
+  const auto run = runWith(fake, {"/report:all", "/verbose", "bad\x1b]0;x\x07name", "10.0.0.3",
+                                  "/include:no\x1b[2Jfile", "/x\x9b\r"});
+  EXPECT_EQ(run.output,
+            "bad?]0;x?name could not be translated\n"
+            "10.0.0.3 (gw?[31m?) is ok; RTT = 0 msec\n"
+            "file no?[2Jfile not found\n"
+            "invalid control argument /x\x9b?; try fanecho /? for more help\n"
+            "\n"
+            "#machines sent / replied / timed-out = 2 / 1 / 1\n");
+
+  struct Case {
+    const char* name;
+    const char* json;
+  };
+  const Case cases[] = {
+      {"a\x1b]0;x\x07", R"("a\u001b]0;x\u0007")"},
+      {"\xc2\x85\xc2\x9b\xc2\xa0", "\"\\u0085\\u009b\xc2\xa0\""},  // C1 escaped, NBSP kept
+      {"ab\xe2\x80\xae"
+       "cba\xe2\x81\xa6\xe2\x81\xa9",
+       R"("ab\u202ecba\u2066\u2069")"},
+      {"\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xaa", "\"\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xaa\""},
+      {"\x85", R"("\u0085")"},  // a stray byte, as before
+  };
+  for (const Case& c : cases) {
+    FakePlatform json;
+    runWith(json, {"/json", c.name});
+    EXPECT_EQ(linesOf(json.output)[0].substr(0, 27 + std::string(c.json).size()),
+              std::string(R"({"type":"target","target":)") + c.json + ",")
+        << c.name;
+  }
 }
 
 // Without /ip: a colon changes nothing; after /ip:6 or /ip:any a target
@@ -291,19 +462,36 @@ TEST(Run, MissingIpv6FailsItsTargetsOnly) {
   run = runWith(json, {"/json", "/ip:any", "2001:db8::1", "nowhere", "/ip:4", "v4only"});
   EXPECT_EQ(run.output,
             R"({"type":"target","target":"2001:db8::1","kind":"address","address":"2001:db8::1",)"
-            R"("family":6,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":0.000,)"
+            R"("family":6,"result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,)"
+            R"("rtt_min_ms":0.000,)"
             R"("rtt_avg_ms":0.000,"rtt_max_ms":0.000})"
             "\n"
             R"({"type":"target","target":"nowhere","kind":"host_name","address":null,)"
-            R"("family":null,"result":"not_translated","sent":0,"good":0,"wrong":0,)"
+            R"("family":null,"result":"not_translated","reason":null,"from":null,"sent":0,)"
+            R"("good":0,"wrong":0,)"
             R"("rtt_min_ms":null,"rtt_avg_ms":null,"rtt_max_ms":null})"
             "\n"
             R"({"type":"target","target":"v4only","kind":"host_name","address":"10.0.0.5",)"
-            R"("family":4,"result":"ok","sent":1,"good":1,"wrong":0,"rtt_min_ms":0.000,)"
+            R"("family":4,"result":"ok","reason":null,"from":null,"sent":1,"good":1,"wrong":0,)"
+            R"("rtt_min_ms":0.000,)"
             R"("rtt_avg_ms":0.000,"rtt_max_ms":0.000})"
             "\n"
             R"({"type":"summary","targets":3,"ok":2,"failed":1,"exit_status":1})"
             "\n");
+
+  // A name that may take either family and resolves to IPv6 is that
+  // address: the line once, and nothing sent.
+  FakePlatform any;
+  any.ipv6Missing = true;
+  any.addHost("v6only", testing::ipv6Of("2001:db8::6"));
+  run = runWith(any, {"/json", "/ip:any", "v6only", "10.0.0.1", "v6only"});
+  EXPECT_EQ(linesOf(any.output)[0], R"({"type":"message","message":"family_missing",)"
+                                    R"("text":"IPv6 echo is not available on this system"})");
+  EXPECT_EQ(linesOf(any.output).size(), 5u);
+  EXPECT_NE(any.output.find(R"("address":"2001:db8::6","family":6,"result":"unreachable",)"
+                            R"("reason":"not_sent","from":null,"sent":0,)"),
+            std::string::npos);
+  EXPECT_EQ(any.requests.size(), 1u);
 }
 
 // Standard output as without /progress; the line is gone for good, its

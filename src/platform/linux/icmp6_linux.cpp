@@ -1,9 +1,10 @@
 // ICMPv6 echo requests over Linux ICMPv6 sockets, chosen as for IPv4: a
 // datagram socket (net.ipv4.ping_group_range governs it too), else a raw
 // one (CAP_NET_RAW). Neither kind hands on the IPv6 header, and the kernel
-// fills in and checks the checksum of both. Sockets of both kinds are
-// connected to their target and raw ones filtered to echo replies; every
-// reply is still checked for its source, identifier and sequence number, as
+// fills in and checks the checksum of both. Datagram sockets stay
+// unconnected and are kept for later workers, as IPv4's are; raw ones are
+// connected to their target and filtered to echo replies. Every reply is
+// checked for its source, identifier and sequence number, as
 // another program's reply, a late one or a duplicate must never count, and
 // the caller checks the data. What IPv4 does alike is in icmp_linux.cpp.
 #include "platform/linux/icmp6_linux.h"
@@ -36,15 +37,25 @@ constexpr std::size_t kHeaderSize = 8;
 
 // Redirects are advice and never queued as errors; only the four kinds that
 // answer for the target end the wait.
-std::uint32_t statusFromIcmp6(std::uint8_t type, std::uint8_t code) {
+EchoStatus statusFromIcmp6(std::uint8_t type, std::uint8_t code) {
   if (type == kDest6Unreachable) {
-    if (code == 0) return kIpDestNetUnreachable;
-    if (code == 4) return kIpDestPortUnreachable;
-    return kIpDestHostUnreachable;
+    switch (code) {
+      case 0:  // no route to destination
+        return EchoStatus::netUnreachable;
+      case 1:  // communication administratively prohibited
+      case 5:  // source address failed ingress/egress policy
+      case 6:  // reject route to destination
+        return EchoStatus::adminProhibited;
+      case 4:
+        return EchoStatus::portUnreachable;
+      default:  // 3, address unreachable, and the rest
+        return EchoStatus::hostUnreachable;
+    }
   }
-  if (type == kTime6Exceeded) return kIpTtlExpiredTransit;
-  if (type == kPacketTooBig || type == kParameter6Problem) return kIpGeneralFailure;
-  return kIpSuccess;
+  if (type == kTime6Exceeded) return EchoStatus::timeExceeded;
+  if (type == kPacketTooBig) return EchoStatus::packetTooBig;
+  if (type == kParameter6Problem) return EchoStatus::parameterProblem;
+  return EchoStatus::noResponse;
 }
 
 bool sameHost(const sockaddr_in6& from, const sockaddr* target) {
@@ -53,8 +64,8 @@ bool sameHost(const sockaddr_in6& from, const sockaddr* target) {
 }
 
 // The kernel quotes our request; its destination is the target.
-bool offenderIsTarget(const sockaddr_storage& offender, const sockaddr* target) {
-  return sameHost(reinterpret_cast<const sockaddr_in6&>(offender), target);
+bool quotedIsTarget(const sockaddr_storage& quoted, const sockaddr* target) {
+  return sameHost(reinterpret_cast<const sockaddr_in6&>(quoted), target);
 }
 
 [[gnu::noinline]] bool receiveReply(const Echo& echo, std::uint8_t* dataArea,
@@ -88,10 +99,9 @@ EchoFamily ipv6{.domain = AF_INET6,
                 .errorOrigin = SO_EE_ORIGIN_ICMP6,
                 .requestType = kEcho6Request,
                 .rawChecksumOurs = false,
-                .connectDatagram = true,
                 .choice = choice,
                 .statusOf = statusFromIcmp6,
-                .offenderIsTarget = offenderIsTarget,
+                .quotedIsTarget = quotedIsTarget,
                 .filterRaw =
                     [](int fd) {
                       icmp6_filter filter;
@@ -107,8 +117,6 @@ const SocketChoice& choice() {
   return chosen;
 }
 
-int fdOf(IcmpHandle handle) { return static_cast<int>(handle - kIcmp6HandleBase); }
-
 }  // namespace
 
 const char* icmp6ProblemPosix(bool& familyMissing) {
@@ -122,38 +130,21 @@ const char* icmp6ProblemPosix(bool& familyMissing) {
   return socketProblem(ipv6, message, sizeof message);
 }
 
-IcmpHandle icmp6CreatePosix() {
-  const int type = choice().type;
-  if (type < 0) return -1;
-  for (;;) {
-    countIcmp6Socket();
-    const int fd = openEchoSocket(ipv6, type);
-    if (fd >= 0) return kIcmp6HandleBase + fd;
-    // Descriptors can run out all the same: the count goes back before the
-    // wait for a socket of ours to close, so that it never waits on itself.
-    const int error = errno;
-    uncountIcmp6Socket();
-    if (!waitForFreeDescriptor(error)) return -1;
-  }
-}
+IcmpHandle icmp6CreatePosix() { return openCountedSocket(ipv6); }
 
-void icmp6ClosePosix(IcmpHandle handle) {
-  if (handle < kIcmp6HandleBase) return;
-  close(fdOf(handle));
-  uncountIcmp6Socket();
-}
+void icmp6ClosePosix(IcmpHandle handle) { closeCountedSocket(ipv6, handle); }
 
-std::uint32_t icmp6SendEchoPosix(IcmpHandle handle, const IpAddress& address, const void* request,
-                                 std::uint16_t requestSize, EchoReply* reply,
-                                 std::uint8_t* dataArea, std::size_t dataAreaSize,
-                                 std::uint32_t timeoutMs) {
-  if (handle < kIcmp6HandleBase) return 0;  // Status stays as the caller preset it
+std::uint32_t icmp6SendEchoPosix(IcmpHandle handle, const EchoRequest& request, EchoReply& reply,
+                                 std::uint8_t* dataArea, std::size_t dataAreaSize) {
+  const IpAddress& address = request.target;
+  if (handle < 0) return 0;  // the status stays as the caller preset it
   sockaddr_in6 target{};
   target.sin6_family = AF_INET6;
   std::memcpy(&target.sin6_addr, address.bytes, 16);
   target.sin6_scope_id = address.scopeId;
-  return runEcho(ipv6, fdOf(handle), reinterpret_cast<const sockaddr*>(&target), sizeof target,
-                 request, requestSize, reply, dataArea, dataAreaSize, timeoutMs);
+  return runEcho(ipv6, handleDescriptor(handle), handleIdentifier(handle),
+                 reinterpret_cast<const sockaddr*>(&target), sizeof target, request, reply,
+                 dataArea, dataAreaSize);
 }
 
 const char* localSendProblem6Posix() {

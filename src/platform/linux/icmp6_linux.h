@@ -8,18 +8,12 @@
 
 namespace fanecho {
 
-// IPv6 handles are the descriptor plus this, so that closing one never
-// mistakes it for an IPv4 socket.
-inline constexpr IcmpHandle kIcmp6HandleBase = IcmpHandle{1} << 30;
-
 // Null when ICMPv6 echo requests can be sent; familyMissing when the kernel
 // has no IPv6 at all (EAFNOSUPPORT).
 const char* icmp6ProblemPosix(bool& familyMissing);
 IcmpHandle icmp6CreatePosix();
-std::uint32_t icmp6SendEchoPosix(IcmpHandle handle, const IpAddress& address, const void* request,
-                                 std::uint16_t requestSize, EchoReply* reply,
-                                 std::uint8_t* dataArea, std::size_t dataAreaSize,
-                                 std::uint32_t timeoutMs);
+std::uint32_t icmp6SendEchoPosix(IcmpHandle handle, const EchoRequest& request, EchoReply& reply,
+                                 std::uint8_t* dataArea, std::size_t dataAreaSize);
 void icmp6ClosePosix(IcmpHandle handle);
 // The notice about IPv6 requests that could not leave; null when none.
 const char* localSendProblem6Posix();

@@ -8,6 +8,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -112,5 +113,35 @@ void reverseNamePosix(const IpAddress& address, char* name, std::size_t size) {
 }
 
 std::uint32_t interfaceIndexPosix(const char* name) { return if_nametoindex(name); }
+
+// Binding a socket to the address asks the kernel whether one of this
+// machine's interfaces holds it.
+const char* sourceProblemPosix(const IpAddress& source) {
+  sockaddr_storage local{};
+  socklen_t length;
+  if (source.family == 6) {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&local);
+    in6->sin6_family = AF_INET6;
+    std::memcpy(&in6->sin6_addr, source.bytes, 16);
+    in6->sin6_scope_id = source.scopeId;
+    length = sizeof *in6;
+  } else {
+    auto* in = reinterpret_cast<sockaddr_in*>(&local);
+    in->sin_family = AF_INET;
+    std::memcpy(&in->sin_addr, source.bytes, 4);
+    length = sizeof *in;
+  }
+  const int fd = socket(local.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return nullptr;  // nothing to ask with: the requests will tell
+  const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&local), length) == 0;
+  const int error = errno;
+  close(fd);
+  if (bound || error != EADDRNOTAVAIL) return nullptr;
+  return "it is not an address of this machine";
+}
+
+const char* interfaceProblemPosix(const char* name) {
+  return if_nametoindex(name) != 0 ? nullptr : "this machine has no interface of that name";
+}
 
 }  // namespace fanecho

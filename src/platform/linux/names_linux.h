@@ -11,5 +11,8 @@ namespace fanecho {
 bool resolveNamePosix(const char* name, std::uint8_t family, IpAddress& address);
 void reverseNamePosix(const IpAddress& address, char* name, std::size_t size);
 std::uint32_t interfaceIndexPosix(const char* name);
+// Whether requests can leave from this address or through this interface.
+const char* sourceProblemPosix(const IpAddress& source);
+const char* interfaceProblemPosix(const char* name);
 
 }  // namespace fanecho

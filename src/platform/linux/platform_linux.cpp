@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -25,7 +26,7 @@ namespace {
 
 pthread_mutex_t consoleMutex = PTHREAD_MUTEX_INITIALIZER;
 
-bool startSockets() {
+void prepareProcess() {
   // With 0, 1 or 2 closed, a socket would take that number, and standard
   // output would go to a target as packets. /dev/null, read-only, in their
   // place makes writes fail, and the run's status says so.
@@ -34,11 +35,12 @@ bool startSockets() {
   }
   // Every worker holds a socket while it waits: allow as many as we may.
   struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return true;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
   if (limit.rlim_cur < limit.rlim_max) {
     limit.rlim_cur = limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &limit);
   }
+  noteDescriptorsInUse();
   // Grow the descriptor table to a full table's worth now, while no worker
   // runs: grown later, every doubling waits for an RCU grace period and holds
   // up each worker opening a socket meanwhile. F_DUPFD, unlike dup2, never
@@ -52,10 +54,21 @@ bool startSockets() {
       break;
     }
   }
-  return true;
 }
 
-void stopSockets() { closeKeptSockets(); }
+// Descriptors held by waiting workers are no reason to call a file missing:
+// wait for one to be freed.
+std::FILE* openFile(const char* name) {
+  std::FILE* file;
+  while ((file = std::fopen(name, "r")) == nullptr) {
+    if (!waitForFreeDescriptor(errno)) return nullptr;
+  }
+  return file;
+}
+
+// The C library's resolver needs nothing started.
+bool startNames() { return true; }
+void stopNames() {}
 
 // The family picks the socket code: icmp_linux.cpp or icmp6_linux.cpp.
 const char* icmpProblem(std::uint8_t family, bool& familyMissing) {
@@ -68,19 +81,16 @@ IcmpHandle icmpCreate(std::uint8_t family) {
   return family == 6 ? icmp6CreatePosix() : icmpCreatePosix();
 }
 
-std::uint32_t icmpSendEcho(IcmpHandle handle, const IpAddress& address, const void* request,
-                           std::uint16_t requestSize, EchoReply* reply, std::uint8_t* dataArea,
-                           std::size_t dataAreaSize, std::uint32_t timeoutMs) {
-  if (address.family == 6) {
-    return icmp6SendEchoPosix(handle, address, request, requestSize, reply, dataArea, dataAreaSize,
-                              timeoutMs);
+std::uint32_t icmpSendEcho(IcmpHandle handle, const EchoRequest& request, EchoReply& reply,
+                           std::uint8_t* dataArea, std::size_t dataAreaSize) {
+  if (request.target.family == 6) {
+    return icmp6SendEchoPosix(handle, request, reply, dataArea, dataAreaSize);
   }
-  return icmpSendEchoPosix(handle, address.packed(), request, requestSize, reply, dataArea,
-                           dataAreaSize, timeoutMs);
+  return icmpSendEchoPosix(handle, request, reply, dataArea, dataAreaSize);
 }
 
-void icmpClose(IcmpHandle handle) {
-  if (handle >= kIcmp6HandleBase) {
+void icmpClose(IcmpHandle handle, std::uint8_t family) {
+  if (family == 6) {
     icmp6ClosePosix(handle);
   } else {
     icmpClosePosix(handle);
@@ -136,6 +146,15 @@ bool waitForThreads(const ThreadHandle* handles, std::uint32_t count) {
   return allJoined;
 }
 
+void releaseThread(ThreadHandle handle) { recycleWorker(static_cast<Worker*>(handle)); }
+
+// pthread_create says EAGAIN for the process limit and for threads-max
+// alike, and a task needs kernel memory too.
+const char* threadStartProblem() {
+  return "This system lets the user start no more threads: its limit on processes (ulimit -u), "
+         "kernel.threads-max or memory ran out.";
+}
+
 void sleepMs(std::uint32_t milliseconds) {
   struct timespec pause;
   pause.tv_sec = milliseconds / 1000;
@@ -157,32 +176,36 @@ void consoleLockLeave() { pthread_mutex_unlock(&consoleMutex); }
 
 }  // namespace
 
-PlatformOps platform = {
-    .startSockets = startSockets,
-    .stopSockets = stopSockets,
-    .resolveName = resolveNamePosix,
-    .reverseName = reverseNamePosix,
-    .interfaceIndex = interfaceIndexPosix,
-    .icmpProblem = icmpProblem,
-    .icmpCreate = icmpCreate,
-    .icmpSendEcho = icmpSendEcho,
-    .icmpClose = icmpClose,
-    .startThread = startThread,
-    .waitForThreads = waitForThreads,
-    .sleepMs = sleepMs,
-    .monotonicMs = monotonicMs,
-    .consoleLockInit = consoleLockInit,
-    .consoleLockEnter = consoleLockEnter,
-    .consoleLockLeave = consoleLockLeave,
-    .writeOut = writeStandardOut,
-    .flushOut = flushStandardOut,
-    .localSendProblem = localSendProblem,
-    .writeErr = writeStandardError,
-    .awaitFreeDescriptor = waitForFreeDescriptor,
-    .errTerminalWidth = errTerminalWidthPosix,
-    .outIsTerminal = outIsTerminalPosix,
-    .startTicker = startTickerPosix,
-    .stopTicker = stopTickerPosix,
+Platform platform = {
+    .echo = {.problem = icmpProblem,
+             .open = icmpCreate,
+             .send = icmpSendEcho,
+             .close = icmpClose,
+             .localSendProblem = localSendProblem,
+             .sourceProblem = sourceProblemPosix,
+             .interfaceProblem = interfaceProblemPosix},
+    .names = {.start = startNames,
+              .stop = stopNames,
+              .resolve = resolveNamePosix,
+              .reverse = reverseNamePosix,
+              .interfaceIndex = interfaceIndexPosix},
+    .threads = {.start = startThread,
+                .waitFor = waitForThreads,
+                .release = releaseThread,
+                .startProblem = threadStartProblem,
+                .sleepMs = sleepMs,
+                .monotonicMs = monotonicMs,
+                .startTicker = startTickerPosix,
+                .stopTicker = stopTickerPosix},
+    .console = {.lockInit = consoleLockInit,
+                .lockEnter = consoleLockEnter,
+                .lockLeave = consoleLockLeave,
+                .writeOut = writeStandardOut,
+                .flushOut = flushStandardOut,
+                .writeErr = writeStandardError,
+                .errTerminalWidth = errTerminalWidthPosix,
+                .outIsTerminal = outIsTerminalPosix},
+    .process = {.prepare = prepareProcess, .openFile = openFile, .finish = closeKeptSockets},
 };
 
 }  // namespace fanecho

@@ -56,12 +56,13 @@ std::uint32_t freeSlots[kStackSlots];
 std::uint32_t freeSlotCount = 0;
 std::uint32_t unusedSlot = 0;  // slots from here on were never handed out
 
-// Records are handed out once each, so that a handle never comes to mean
-// another thread; only those of threads that never ran come back.
+// A record comes back once the core has released its handle and no list
+// holds it any more, or at once when its thread never ran. Beyond these,
+// records come from the heap: a run of /queue can have more threads on
+// their way out than it keeps running.
 Worker records[kMaxThreads];
 std::uint32_t unusedRecord = 0;
-Worker* spareRecords[kMaxThreads];
-std::uint32_t spareRecordCount = 0;
+Worker* spareRecords = nullptr;  // linked through nextEnded
 
 // Threads that have ended and are not joined yet, the last to end first.
 Worker* ended = nullptr;
@@ -139,6 +140,11 @@ std::uint32_t takeSlot() {
   return slot != kNoSlot && guardSlot(slot) ? slot : kNoSlot;
 }
 
+void spareRecord(Worker* worker) {
+  worker->nextEnded = spareRecords;
+  spareRecords = worker;
+}
+
 // Joins the threads that have ended. One that is still on its way out
 // stays on the list for a later start, rather than hold this one up; those
 // joined meanwhile by joinWorker are dropped.
@@ -154,11 +160,16 @@ void joinEnded() {
       freeSlot(worker->slot);
     }
     *link = worker->nextEnded;
+    worker->onEndedList = false;
+    if (worker->released) spareRecord(worker);
   }
 }
 
 Worker* takeRecord() {
-  if (spareRecordCount > 0) return spareRecords[--spareRecordCount];
+  if (Worker* spare = spareRecords) {
+    spareRecords = spare->nextEnded;
+    return spare;
+  }
   if (unusedRecord < kMaxThreads) return &records[unusedRecord++];
   return new (std::nothrow) Worker{};
 }
@@ -171,6 +182,8 @@ Worker* allocateWorker() {
   Worker* worker = takeRecord();
   if (worker != nullptr) {
     worker->joined = false;
+    worker->released = false;
+    worker->onEndedList = false;
     worker->slot = takeSlot();
   }
   pthread_mutex_unlock(&slotMutex);
@@ -180,6 +193,7 @@ Worker* allocateWorker() {
 void noteWorkerEnded(Worker* worker) {
   pthread_mutex_lock(&slotMutex);
   worker->nextEnded = ended;
+  worker->onEndedList = true;
   ended = worker;
   pthread_mutex_unlock(&slotMutex);
 }
@@ -209,7 +223,15 @@ bool joinWorker(Worker* worker) {
 void releaseWorker(Worker* worker) {
   pthread_mutex_lock(&slotMutex);
   freeSlot(worker->slot);
-  spareRecords[spareRecordCount++] = worker;
+  spareRecord(worker);
+  pthread_mutex_unlock(&slotMutex);
+}
+
+void recycleWorker(Worker* worker) {
+  pthread_mutex_lock(&slotMutex);
+  // Still on the ended list: joinEnded gives it back as it drops it.
+  worker->released = true;
+  if (!worker->onEndedList) spareRecord(worker);
   pthread_mutex_unlock(&slotMutex);
 }
 

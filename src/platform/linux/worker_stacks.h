@@ -18,12 +18,15 @@ struct Worker {
   bool lowered;
   std::uint32_t slot;  // a stack slot, or none: glibc's stack
   bool joined;         // joined already, while later workers were started
-  Worker* nextEnded;   // in the list of threads that ended, not yet joined
+  bool released;       // the core is done with its handle
+  bool onEndedList;    // in the list of threads that ended, not yet dropped
+  Worker* nextEnded;   // in that list, or in the spare records'
 };
 
 // A record for a new thread, with a stack slot where one can be had; null
-// when there is no memory for it. Records are never used twice: a thread's
-// handle stays valid after its stack has gone to another thread.
+// when there is no memory for it. A record is used again only once the core
+// has released its handle (recycleWorker): until then the handle stays
+// valid, though its stack may have gone to another thread.
 Worker* allocateWorker();
 
 // The worker's routine has returned: the next start joins its thread and
@@ -40,5 +43,9 @@ bool joinWorker(Worker* worker);
 
 // Gives the record and its stack back: its thread never ran.
 void releaseWorker(Worker* worker);
+
+// The core has waited for the thread and is done with its handle: the
+// record serves a later thread.
+void recycleWorker(Worker* worker);
 
 }  // namespace fanecho
