@@ -27,6 +27,8 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/fanecho-report.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 RESULTS=$WORK/results.tsv
 tail -n +2 "$1" >"$RESULTS"
+# What fping said where it refused a case, beside the CSV.
+REFUSALS=$(dirname "$1")/fping-refusals.tsv
 
 # The median of fping at -i INTERVAL on the same case, or empty.
 fping_median() {
@@ -46,7 +48,8 @@ memory_of() {
     [[ $case == "one target" ]] && continue
     socket=$mode
     [[ $program == fping ]] && { socket=raw; program="fping $mode"; }
-    [[ $mode == *" /json" ]] && { socket=${mode%% *}; program="fanecho /json"; }
+    # fanecho's variants: /json, /queue, several runs.
+    [[ $program == fanecho && $mode == *" "* ]] && { socket=${mode%% *}; program="fanecho ${mode#* }"; }
     awk -v c="$case" -v p="$program" -v s="$socket" -v md="$median" -v lo="$min" -v hi="$max" \
       -v sd="$stddev" -v r="$memory" -v n="$targets" -v f0="$(fping_median "$case" 0)" \
       -v f1="$(fping_median "$case" 1)" -v fl="$(median_of "$case" floor datagram)" \
@@ -82,7 +85,15 @@ checks() {
     -v sdg="$(median_of "$s" fanecho datagram)" -v sraw="$(median_of "$s" fanecho raw)" \
     -v sfl="$(median_of "$s" floor datagram)" -v sdgm="$(memory_of "$s" fanecho datagram)" \
     -v srawm="$(memory_of "$s" fanecho raw)" -v sflm="$(memory_of "$s" floor datagram)" \
-    -v one="$(median_of "one target" fanecho datagram)" -v onef="$(median_of "one target" fping -q)" '
+    -v one="$(median_of "one target" fanecho datagram)" -v onef="$(median_of "one target" fping -q)" \
+    -v q3="$(median_of "30000 silent" fanecho "datagram /queue")" \
+    -v q3m="$(memory_of "30000 silent" fanecho "datagram /queue")" \
+    -v q16="$(median_of "65536 silent" fanecho "datagram /queue")" \
+    -v q16m="$(memory_of "65536 silent" fanecho "datagram /queue")" \
+    -v r16="$(median_of "65536 silent" fanecho "datagram 7 runs")" \
+    -v r16m="$(memory_of "65536 silent" fanecho "datagram 7 runs")" \
+    -v a16="$(median_of "65536 answering" fanecho "datagram /queue")" \
+    -v fping16="$(awk -F'\t' '$1 == "65536 silent" { print $2 }' "$REFUSALS" 2>/dev/null)" '
     # A goal of a case that was left out (bench/run.sh --cases) reads "not measured".
     function row(what, got, limit, met, ref) {
       if (ref == 0) printf "| %s | not measured | %s | |\n", what, limit
@@ -104,6 +115,14 @@ checks() {
       row("one loopback target: fanecho ÷ fping -q",
           sprintf("%.2f (%.2f ms against %.2f ms)", q(one, onef), one * 1000, onef * 1000), "≤ 1.5",
           one <= 1.5 * onef, one * onef)
+      row("30000 silent under /queue ÷ 10000 silent without, wall time (datagram)",
+          sprintf("%.2f (%.3f s against %.3f s)", q(q3, sdg), q3, sdg), "≤ 3.3", q3 <= 3.3 * sdg, q3 * sdg)
+      row("30000 silent under /queue ÷ 10000 silent without, whole memory (datagram)",
+          sprintf("%.3f (%s against %s)", q(q3m, sdgm), mib(q3m), mib(sdgm)), "≤ 1.15",
+          q3m <= 1.15 * sdgm, q3m * sdgm)
+      # A wrong answer or a refusal line fails the bench run itself.
+      row("65536 answering under /queue: all ok, no refusal line",
+          sprintf("all ok (%.3f s)", a16), "all", 1, a16 + 0)
       print ""
       print "| also measured | |"
       print "|---|---:|"
@@ -115,6 +134,11 @@ checks() {
            sprintf("%.2f, %.2f (%s against %s)", q(dg, afl), q(adgm, aflm), mib(adgm), mib(aflm)), dg * afl * adgm * aflm)
       also("10000 silent: fanecho raw ÷ floor, wall time, whole memory",
            sprintf("%.3f, %.3f", q(sraw, sfl), q(srawm, sflm)), sraw * sfl * srawm * sflm)
+      also("65536 silent: /queue ÷ 7 runs of at most 10000, wall time, whole memory",
+           sprintf("%.2f, %.2f (%.2f s against %.2f s; %s against %s)", q(q16, r16), q(q16m, r16m),
+                   q16, r16, mib(q16m), mib(r16m)), q16 * r16 * q16m * r16m)
+      also("65536 silent: fping -i 0 -r 0 -t 1000 on the same list", fping16 == "" ? "not run" : \
+           "refuses: " fping16, q16 * r16 + (fping16 != ""))
     }'
 }
 
@@ -130,6 +154,10 @@ checks() {
   echo "fping: \`fping -q -c 1 -t 1000 -r 0 -i N -f LIST\`; floor: \`bench/floor.c\`, a bare thread and"
   echo "ICMP datagram socket per target, one request each (\`floor COUNT NET\`)."
   echo "Each fanecho and floor request carries 300 bytes of data, each of fping's 56 (its default)."
+  if grep -q $'\t/queue\|datagram /queue' "$RESULTS"; then
+    echo "fanecho /queue: \`fanecho /queue /timeout:1 PATTERN\`; fanecho 7 runs: \`fanecho /timeout:1\`"
+    echo "on seven slices of the pattern's third field (at most 10000 targets each), one after another."
+  fi
   echo
   cat "$WORK/table.md"
   echo

@@ -10,7 +10,8 @@
 #   --runs      timed runs of each short case (default 10); long ones take fewer
 #   --cases     only these cases, comma-separated: "one target", "100 answering",
 #               "1000 answering", "10000 answering", "10000 answering IPv6",
-#               "10000 silent"
+#               "10000 silent", "30000 silent", "65536 silent", "65536 answering",
+#               "rate"
 #
 # Needs root (for the namespace and the memory cgroups), iproute2, fping,
 # iputils ping, hyperfine and a C compiler (for bench/floor.c); gnuplot for
@@ -27,6 +28,8 @@
 #   10.1.0.0/16    local on lo: every address answers
 #   10.2.0.0/16    routed into an ifb device, which drops what it is sent:
 #                  nothing answers (this kernel has no dummy links or netem)
+#   10.11.0.0/16   local on lo too, added here: a whole /16 that answers, as
+#                  10.1.0.0/16 holds its broadcast address 10.1.255.255
 # bench/report.sh draws the report from the measurements. fanecho runs in
 # both ICMP modes, switched by the namespace's net.ipv4.ping_group_range:
 # "0 2147483647" lets it open datagram sockets, "1 0" leaves it raw sockets
@@ -197,6 +200,7 @@ in_memory_cgroup() {
 }
 
 world_up "$NS" || die "could not build the namespace"
+in_ns ip route add local 10.11.0.0/16 dev lo || die "could not route 10.11.0.0/16 to lo"
 
 FLOOR=$WORK/floor
 cc -O2 -pthread -o "$FLOOR" "$ROOT/bench/floor.c" || die "could not build bench/floor.c"
@@ -248,9 +252,23 @@ expand6() {
 JSON_CASES=("10 answering" "10000 answering")
 
 # True when the output says what it should: every target answered, or none.
+# fanecho refuses no target; run several times over parts of the targets
+# (MODE "... N runs"), its summaries add up to them.
 check_answer() {
-  local program=$1 targets=$2 answering=$3 output=$4
-  if [[ $program == fanecho && $(tail -n 1 "$output") == '{"type":"summary"'* ]]; then
+  local program=$1 targets=$2 answering=$3 output=$4 mode=${5-}
+  if [[ $program == fanecho ]] && grep -q '^too many addresses' "$output"; then
+    return 1
+  fi
+  if [[ $program == fanecho && $mode == *" runs" ]]; then
+    local word=none runs=${mode% runs}
+    ((answering)) && word=all
+    awk -v word="$word" -v runs="${runs##* }" -v n="$targets" '
+      /^$/ { next }
+      word == "all" && /^all [0-9]+ machines are ok$/ { sum += $2; count++; next }
+      word == "none" && /^none of the [0-9]+ machines are ok$/ { sum += $4; count++; next }
+      { bad = 1 }
+      END { exit !(!bad && count == runs && sum == n) }' "$output"
+  elif [[ $program == fanecho && $(tail -n 1 "$output") == '{"type":"summary"'* ]]; then
     local ok=$((answering ? targets : 0)) status=$((answering ? 0 : 2))
     grep -qx "{\"type\":\"summary\",\"targets\":$targets,\"ok\":$ok,\"failed\":$((targets - ok)),\"exit_status\":$status}" "$output" &&
       (($(grep -c '^{"type":"target",' "$output") == targets))
@@ -316,6 +334,14 @@ bench_case() {
     commands+=("$(printf '%q ' fping "${fping6[@]}" -q -c 1 -t 1000 -r 0 -i "$interval" -f "$list")")
   done
 
+  measure "$case" "$targets" "$answering" "$runs"
+}
+
+# measure CASE TARGETS ANSWERING RUNS: the programs, modes, rounds and
+# commands that the caller put in the arrays of those names, measured as
+# bench_case says.
+measure() {
+  local case=$1 targets=$2 answering=$3 runs=$4
   local v id i memory_runs most=0
   local -a command ids=()
   for v in "${!programs[@]}"; do
@@ -331,7 +357,7 @@ bench_case() {
     ((QUICK || rounds[v] < runs)) && memory_runs=1
     for ((i = 0; i < memory_runs; i++)); do
       in_memory_cgroup "$id" "${command[@]}"
-      check_answer "${programs[$v]}" "$targets" "$answering" "$WORK/$id.out" || {
+      check_answer "${programs[$v]}" "$targets" "$answering" "$WORK/$id.out" "${modes[$v]}" || {
         tail -n 5 "$WORK/$id.out" >&2
         die "${programs[$v]} (${modes[$v]}) gave the wrong answer on $case"
       }
@@ -354,6 +380,45 @@ bench_case() {
     summarize "$case" "$targets" "$answering" "${programs[$v]}" "${modes[$v]}" "$WORK/${ids[$v]}.times" \
       "$(median <"$WORK/${ids[$v]}.memory")"
   done
+}
+
+# queue_case CASE PATTERN ANSWERING RUNS [PARTS]: fanecho /queue in datagram
+# mode on the targets of PATTERN, more than one run may take; and with
+# PARTS, beside it the same targets in that many runs without /queue, one
+# after another, each a slice of the pattern's third field (10.N.A-B.C-D),
+# and fping, which is not timed: what it says is kept for the report.
+queue_case() {
+  local case=$1 pattern=$2 answering=$3 runs=$4 parts=${5-}
+  local list=$WORK/${case// /_}.list
+  expand "$pattern" >"$list"
+  local targets
+  targets=$(wc -l <"$list")
+  local -a programs=(fanecho) modes=() rounds=() commands=()
+  modes=("datagram /queue")
+  rounds=("$runs")
+  commands=("$(printf '%q ' "$FANECHO" /queue /timeout:1 "$pattern")")
+  if [[ -n $parts ]]; then
+    local -a f
+    IFS=. read -r -a f <<<"$pattern"
+    local low=${f[2]%-*} high=${f[2]#*-} each script="" part
+    each=$(((high - low + parts) / parts))
+    for ((part = low; part <= high; part += each)); do
+      local last=$((part + each - 1))
+      ((last > high)) && last=$high
+      script+="$(printf '%q ' "$FANECHO" /timeout:1 "${f[0]}.${f[1]}.$part-$last.${f[3]}");"
+    done
+    programs+=(fanecho)
+    modes+=("datagram $parts runs")
+    rounds+=("$runs")
+    commands+=("$(printf '%q ' sh -c "$script")")
+    echo "bench: $case: fping -i 0 on all $targets" >&2
+    in_ns fping -q -c 1 -t 1000 -r 0 -i 0 -f "$list" >"$WORK/${case// /_}.fping" 2>&1 || true
+    {
+      printf '%s\t' "$case"
+      head -n 1 "$WORK/${case// /_}.fping" | tr -d '\t'
+    } >>"$WORK/fping-refusals.tsv"
+  fi
+  measure "$case" "$targets" "$answering" "$runs"
 }
 
 # The median of the numbers on standard input, one a line.
@@ -411,6 +476,26 @@ one_target() {
   done
 }
 
+# rate_case RUNS: 1000 answering targets under /rate:500 and /rate:5000,
+# the rate asked against the requests a second measured (1000 over the
+# median wall time, start-up included), as a table of its own for the
+# report.
+RATE_TABLE=$WORK/rate.md
+rate_case() {
+  local runs=$1 rate i median
+  set_icmp_mode "$NS" datagram
+  printf '| /rate: asked | measured, requests/s | median wall time, s |\n|---|---|---|\n' >"$RATE_TABLE"
+  for rate in 500 5000; do
+    echo "bench: rate: /rate:$rate, $runs runs" >&2
+    in_ns "$FANECHO" /rate:$rate 10.1.0-3.1-250 >"$WORK/rate.out" 2>&1
+    check_answer fanecho 1000 1 "$WORK/rate.out" || die "rate: /rate:$rate gave a wrong answer"
+    : >"$WORK/rate-$rate.times"
+    for ((i = 0; i < runs; i++)); do time_once "rate-$rate" "$FANECHO" /rate:$rate 10.1.0-3.1-250; done
+    median=$(median <"$WORK/rate-$rate.times")
+    awk -v r="$rate" -v m="$median" 'BEGIN { printf "| %d | %.0f | %.3f |\n", r, 1000 / m, m }' >>"$RATE_TABLE"
+  done
+}
+
 long_runs=$(((RUNS + 1) / 2))
 ((long_runs < 3)) && long_runs=3
 if ((QUICK)); then
@@ -426,7 +511,14 @@ else
   # fd00:1::/64 is local on lo in the namespace, as 10.1.0.0/16 is.
   if wanted "10000 answering IPv6"; then bench_case "10000 answering IPv6" fd00:1::1-2710 1 "$RUNS" 0 0; fi
   if wanted "10000 silent"; then bench_case "10000 silent" 10.2.0-39.1-250 0 "$long_runs" 1 0; fi
-  [[ -s $RESULTS ]] || die "no case in '$CASES'"
+  # /queue: three times the targets of the 10000 silent case; a /16 of
+  # silent ones beside seven runs of 10000 or fewer and fping; a /16 of
+  # answering ones.
+  if wanted "30000 silent"; then queue_case "30000 silent" 10.2.0-119.1-250 0 "$long_runs"; fi
+  if wanted "65536 silent"; then queue_case "65536 silent" 10.2.0-255.0-255 0 3 7; fi
+  if wanted "65536 answering"; then queue_case "65536 answering" 10.11.0-255.0-255 1 "$long_runs"; fi
+  if wanted "rate"; then rate_case "$long_runs"; fi
+  [[ -s $RESULTS || -s $RATE_TABLE ]] || die "no case in '$CASES'"
 fi
 
 # ---- report ---------------------------------------------------------------
@@ -435,13 +527,23 @@ fi
   printf 'case\ttargets\tanswering\tprogram\tmode\tmedian_s\tmin_s\tmax_s\tstddev_s\tpeak_memory_kib\n'
   cat "$RESULTS"
 } >"$OUT/results.csv"
+# What fping said where it was not timed.
+[[ -s $WORK/fping-refusals.tsv ]] && cp "$WORK/fping-refusals.tsv" "$OUT/fping-refusals.tsv"
 CPU=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 ABOUT="$(date -u '+%Y-%m-%d %H:%M UTC')|$(nproc) x ${CPU:-unknown CPU}, Linux $(uname -r)"
 ABOUT+="|$(git -C "$ROOT" describe --always --dirty 2>/dev/null || echo unknown)"
 ABOUT+="|$(fping -v 2>&1 | sed -n 's/.*Version //p' | head -n 1)"
 quick=()
 ((QUICK)) && quick=(--quick)
-"$ROOT/bench/report.sh" "${quick[@]}" --about "$ABOUT" "$OUT/results.csv" "$OUT"
+if [[ -s $RESULTS ]]; then
+  "$ROOT/bench/report.sh" "${quick[@]}" --about "$ABOUT" "$OUT/results.csv" "$OUT"
+else
+  : >"$OUT/results.md"
+fi
+if [[ -s $RATE_TABLE ]]; then
+  printf '\n## /rate: asked and measured\n\n' >>"$OUT/results.md"
+  cat "$RATE_TABLE" >>"$OUT/results.md"
+fi
 
 echo
 cat "$OUT/results.md"
