@@ -37,6 +37,21 @@ std::string lowered(std::string_view text) {
 }
 
 // Leading blanks, one sign, digits; saturated to 32 bits.
+// Four numbers 0-255 of one to three digits, dot-separated, the whole text.
+bool dottedQuad(std::string_view text, int octets[4]) {
+  std::size_t at = 0;
+  for (int field = 0; field < 4; ++field) {
+    if (field != 0 && (at >= text.size() || text[at++] != '.')) return false;
+    const std::size_t start = at;
+    int value = 0;
+    while (at < text.size() && isDigit(text[at]) && at - start < 3)
+      value = value * 10 + (text[at++] - '0');
+    if (at == start || value > 255) return false;
+    octets[field] = value;
+  }
+  return at == text.size();
+}
+
 std::int64_t number(std::string_view value) {
   std::size_t at = 0;
   while (at < value.size() && isBlank(value[at])) ++at;
@@ -61,13 +76,30 @@ struct Model {
   std::uint32_t intervalMs = 0;
   std::uint32_t json = 0;
   std::uint32_t ipFamily = 4;
+  std::uint32_t cidr = 0;
+  std::uint32_t queue = 0;
+  std::uint32_t ttl = 0;
+  std::uint32_t reason = 0;
+  std::uint32_t retryCount = 0;
+  std::uint32_t requestRate = 0;
+  // An IPv6 /exclude: value is not modelled here: either line is right.
+  bool ipv6Exclusion = false;
+  // Nor an IPv6 /source: value: nothing, "illegal IP address" or a line
+  // that says it is no address of this machine.
+  bool ipv6Source = false;
   std::string output;  // as text lines, whatever the form
   std::size_t jsonLines = 0;
 
   void apply(std::string_view argument) {
     const std::size_t before = output.size();
+    ipv6Exclusion = false;
+    ipv6Source = false;
     applyKeyword(argument);
-    if (json != 0 && output.size() != before) ++jsonLines;  // a message or the help
+    if (json != 0 && output.size() != before) {
+      ++jsonLines;  // a message or the help
+      // An object's reader gets a C1 control back as the byte of its value.
+      output.replace(before, std::string::npos, jsonDecodedForm(output.substr(before)));
+    }
   }
 
   void applyKeyword(std::string_view argument) {
@@ -111,9 +143,73 @@ struct Model {
       json = 1;
     } else if (has("progress")) {
       // Standard error is no terminal here: nothing is written.
+    } else if (has("cidr")) {
+      cidr = 1;
+    } else if (has("queue")) {
+      queue = 1;
+    } else if (has("exclude:")) {
+      const std::string_view excluded = argument.substr(9);
+      ExclusionModel model;
+      if (excluded.substr(0, excluded.find('\0')).find(':') != std::string_view::npos) {
+        ipv6Exclusion = true;
+      } else if (!exclusionModel(excluded, model)) {
+        output += "illegal IP address\n";
+      }
+    } else if (has("source:")) {
+      const std::string_view address = value.substr(7);
+      const std::string_view cut = address.substr(0, address.find('\0'));
+      int octets[4];
+      if (cut.find(':') != std::string_view::npos) {
+        ipv6Source = true;
+      } else if (!dottedQuad(cut, octets)) {
+        output += "illegal IP address\n";
+      } else if (!(octets[0] == 10 && octets[1] == 0 && octets[2] == 0 && octets[3] == 100)) {
+        output += "cannot send from " + std::to_string(octets[0]) + "." +
+                  std::to_string(octets[1]) + "." + std::to_string(octets[2]) + "." +
+                  std::to_string(octets[3]) + ": it is not an address of this machine\n";
+      }
+    } else if (has("interface:")) {
+      std::string name(value.substr(10));
+      name = name.substr(0, name.find('\0'));
+      if (name != "eth0") {
+        output += "cannot send through " + shown(name) + ": " +
+                  (name.empty() ? "no interface was named"
+                                : "this machine has no interface of that name") +
+                  "\n";
+      }
+    } else if (has("ttl:")) {
+      const std::int64_t hops = number(value.substr(4));
+      if (hops >= 1 && hops <= 255) {
+        ttl = static_cast<std::uint32_t>(hops);
+      } else {
+        output += "expected a TTL of 1 to 255\n";
+      }
+    } else if (has("reason")) {
+      reason = 1;
+    } else if (has("wait:")) {
+      const std::int64_t ms = number(value.substr(5));
+      if (ms >= 0) {
+        timeoutMs = static_cast<std::uint32_t>(ms);
+      } else {
+        output += "expected a wait of 0 to 2147483647 milliseconds\n";
+      }
+    } else if (has("retry:")) {
+      const std::int64_t retries = number(value.substr(6));
+      if (retries >= 0 && retries <= 10) {
+        retryCount = static_cast<std::uint32_t>(retries);
+      } else {
+        output += "expected 0 to 10 retries\n";
+      }
+    } else if (has("rate:")) {
+      const std::int64_t rate = number(value.substr(5));
+      if (rate >= 0 && rate <= 1000000) {
+        requestRate = static_cast<std::uint32_t>(rate);
+      } else {
+        output += "expected a rate of 0 to 1000000 requests a second\n";
+      }
     } else {
       output.append("invalid control argument ")
-          .append(argument)
+          .append(shown(argument))
           .append("; try fanecho /? for more help\n");
     }
   }
@@ -167,14 +263,15 @@ void checkTargetObjects(std::string_view input) {
   FUZZ_CHECK(lines.size() == 2);
   std::map<std::string, JsonValue> fields;
   FUZZ_CHECK(parseJsonObject(lines[0], fields));
-  FUZZ_CHECK(fields["target"].text == input && fields["result"].text == "not_translated");
+  FUZZ_CHECK(fields["target"].text == jsonDecodedForm(input) &&
+             fields["result"].text == "not_translated");
   fields.clear();
   FUZZ_CHECK(parseJsonObject(lines[1], fields));
-  FUZZ_CHECK(fields["target"].text == input && fields["result"].text == "ok");
+  FUZZ_CHECK(fields["target"].text == jsonDecodedForm(input) && fields["result"].text == "ok");
   if (reverse.empty()) {
     FUZZ_CHECK(fields["name"].kind == JsonValue::Kind::null);
   } else {
-    FUZZ_CHECK(fields["name"].text == reverse);
+    FUZZ_CHECK(fields["name"].text == jsonDecodedForm(reverse));
   }
 }
 
@@ -193,6 +290,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     start = end + 1;
   }
   if (arguments.size() > kMaxArguments) return -1;
+  // Below the most an exclusion set takes, which would make legal values
+  // refused: an IPv6 value takes 32768 ranges at most.
+  std::uint64_t ipv4Ranges = 0;
+  std::uint64_t ipv6Ranges = 0;
+  for (const std::string& argument : arguments) {
+    if (lowered(argument.substr(1)).rfind("exclude:", 0) != 0) continue;
+    const std::string_view value = std::string_view(argument).substr(9);
+    ExclusionModel model;
+    if (value.substr(0, value.find('\0')).find(':') != std::string_view::npos) {
+      ipv6Ranges += 32768;
+    } else if (exclusionModel(value, model)) {
+      ipv4Ranges += model.ranges;
+    }
+  }
+  if (ipv4Ranges > (std::uint64_t{1} << 20) || ipv6Ranges > (std::uint64_t{1} << 20)) return -1;
 
   testing::FakePlatform fake;
   fake.threadMode = testing::ThreadMode::record;
@@ -202,8 +314,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Include files would read whatever the name finds on this machine;
     // the include target covers them.
     if (lowered(argument.substr(1)).rfind("include:", 0) == 0) continue;
+    const std::size_t outputBefore = fake.output.size();
     applyControlArgument(argument, *table);
     model.apply(argument);
+    if (model.ipv6Source) {
+      const std::string added = fake.output.substr(outputBefore);
+      std::size_t objects = 0;
+      const std::string text = asText(added, objects);
+      FUZZ_CHECK(text.empty() || text == "illegal IP address\n" ||
+                 (text.rfind("cannot send from ", 0) == 0 &&
+                  text.find(": it is not an address of this machine\n") != std::string::npos));
+      model.output += text;
+      model.jsonLines += objects;
+    }
+    if (model.ipv6Exclusion) {
+      // Nothing, or one line that says the value is illegal; then the model says the same.
+      const std::string added = fake.output.substr(outputBefore);
+      std::size_t objects = 0;
+      const std::string text = asText(added, objects);
+      FUZZ_CHECK(text.empty() || text == "illegal IP address\n");
+      model.output += text;
+      model.jsonLines += objects;
+    }
 
     FUZZ_CHECK(settings.payloadSize <= kMaxPayloadSize);
     FUZZ_CHECK(settings.timeoutMs <= kInt32Max);
@@ -219,6 +351,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(settings.verbose == model.verbose);
     FUZZ_CHECK(settings.intervalMs == model.intervalMs);
     FUZZ_CHECK(settings.json == model.json);
+    FUZZ_CHECK(settings.cidr == model.cidr);
+    FUZZ_CHECK(settings.queue == model.queue);
+    FUZZ_CHECK(settings.ttl == model.ttl);
+    FUZZ_CHECK(settings.reason == model.reason);
+    FUZZ_CHECK(settings.retryCount == model.retryCount);
+    FUZZ_CHECK(settings.requestRate == model.requestRate);
     std::size_t objects = 0;
     FUZZ_CHECK(asText(fake.output, objects) == model.output);
     FUZZ_CHECK(objects == model.jsonLines);
