@@ -44,16 +44,6 @@ void setInterface(std::string_view value) {
   chooseInterface(name);
 }
 
-void setTtl(std::string_view argument, std::string_view value) {
-  const std::int32_t ttl = readSettingNumber(value);
-  if (ttl < 1 || ttl > 255) {
-    ConsoleGuard guard;
-    writeMessage(Message::expectedTtl, argument);
-    return;
-  }
-  settings.ttl.store(static_cast<std::uint32_t>(ttl));
-}
-
 // A number from `low` to `high` for `setting`, or the one line of `expected`
 // and no change.
 void setBounded(std::string_view argument, std::string_view value, std::int64_t low,
@@ -76,7 +66,7 @@ bool applyRequestOption(std::string_view argument) {
   } else if (startsWithKeyword(body, "interface:")) {
     setInterface(body.substr(10));
   } else if (startsWithKeyword(body, "ttl:")) {
-    setTtl(argument, body.substr(4));
+    setBounded(argument, body.substr(4), 1, 255, Message::expectedTtl, settings.ttl);
   } else if (startsWithKeyword(body, "wait:")) {
     // The same setting as /timeout:'s, so the later of the two wins.
     setBounded(argument, body.substr(5), 0, 0x7FFFFFFF, Message::expectedWait, settings.timeoutMs);

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "common/run_settings.h"
 #include "common/text.h"
 #include "patterns/octet_set.h"
 #include "report/target_label.h"
